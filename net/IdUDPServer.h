@@ -1,0 +1,70 @@
+#pragma once
+// The UDP endpoint: bindings (local sockets), sending, and the listener thread that hands every
+// received datagram to OnUDPRead.
+#include "IdComponent.h"
+#include "IdSocketHandle.h"
+#include "MemoryStream.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+class TIdUDPListenerThread;
+class TIdUDPServer;
+
+// Sender, AData (exactly the datagram, at position 0, valid only during the call), ABinding.
+using TUDPReadEvent = std::function<void(TIdUDPServer& Sender, TMemoryStream& AData, TIdSocketHandle& ABinding)>;
+
+class TIdUDPBase : public TIdComponent {
+public:
+    TIdUDPBase();
+    ~TIdUDPBase() override;
+
+    bool Active();             // reads GetActive()
+    void SetActive(bool value); // true: AcquireBinding (activation); false: Deactivate
+
+    int32_t BufferSize = 8192;
+    bool BroadcastEnabled() const { return FBroadcastEnabled; }
+    void SetBroadcastEnabled(bool value);
+
+    // Sends Data as one datagram to 255.255.255.255:Port with the broadcast option on for that send.
+    void Broadcast(const std::string& Data, int32_t Port);
+    void SendDatagram(const std::string& Host, int32_t Port, const std::string& Data);
+
+protected:
+    virtual void Deactivate() = 0;
+    virtual bool GetActive() = 0;
+    virtual TIdSocketHandle& AcquireBinding() = 0;
+    virtual void ApplyBroadcastSetting() = 0;
+    bool FBroadcastEnabled = false;
+};
+
+class TIdUDPServer : public TIdUDPBase {
+public:
+    TIdUDPServer();
+    ~TIdUDPServer() override; // Deactivate, close bindings, release the socket layer
+
+    TIdSocketHandles& Bindings() { return FBindings; }
+    int32_t DefaultPort() const { return FBindings.DefaultPort; }
+    void SetDefaultPort(int32_t value) { FBindings.DefaultPort = value; }
+
+    TUDPReadEvent OnUDPRead;
+    bool ThreadedEvent = false;
+    TIdSocketHandle* SendBinding() const { return FSendBinding; }
+
+    // Called by the listener (on the main thread unless ThreadedEvent): SendBinding := ABinding, then FireUDPRead.
+    void DeliverDatagram(TMemoryStream& AData, TIdSocketHandle& ABinding);
+
+protected:
+    void Deactivate() override;
+    bool GetActive() override;
+    TIdSocketHandle& AcquireBinding() override;
+    void ApplyBroadcastSetting() override;
+    virtual void FireUDPRead(TMemoryStream& AData, TIdSocketHandle& ABinding);
+
+private:
+    TIdSocketHandles FBindings;
+    TIdSocketHandle* FSendBinding = nullptr;
+    std::unique_ptr<TIdUDPListenerThread> FListener;
+};

@@ -1,0 +1,24 @@
+#pragma once
+// The process-wide main-thread call queue through which the listener hands datagrams to the window.
+// Plain C++: the wake-up is a hook that the application installs (see QtWakeUp.h for Qt's).
+#include <chrono>
+#include <functional>
+
+// Records the calling thread as the main thread (the first call of any of these does it implicitly
+// only if nothing was recorded; the application calls this once at start-up).
+void SetMainThread();
+bool IsMainThread();
+
+// Runs call on the main thread and returns when it has run; an exception it raised is rethrown here.
+void RunOnMainThread(const std::function<void()>& call);
+
+// Main thread: runs every queued call; returns whether any ran.
+bool RunPendingCalls();
+
+// Called (under the queue lock) whenever a call is queued; must be cheap and must not block.
+void SetWakeMainThread(std::function<void()> hook);
+
+// The sync event: set when a call is queued and when a listener thread finishes.
+void SignalSyncEvent();
+// Waits up to timeout for the sync event; returns whether it was set.
+bool WaitForSyncEvent(std::chrono::milliseconds timeout);

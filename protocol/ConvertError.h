@@ -1,0 +1,13 @@
+#pragma once
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+// The framework's conversion error: "'%s' is not a valid integer value".
+class EConvertError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Text to signed 32-bit decimal integer; raises EConvertError for empty, non-numeric or out-of-range text.
+int32_t StrToInt(const std::string& text);

@@ -1,0 +1,13 @@
+#pragma once
+// The program's only way of waiting: dispatches every pending event of the calling (main) thread
+// until ms have passed by the 32-bit millisecond tick. Blocks between events instead of spinning.
+#include <cstdint>
+
+// Millisecond tick, wrapping at 2^32 (stands in for the platform's tick count).
+uint32_t TickCount();
+
+// Never returns before ms have passed by TickCount(); Delay(0) returns at once, dispatching nothing.
+void Delay(uint32_t ms);
+
+// Test seam: shifts TickCount() by offset so a wait can straddle the 32-bit wrap.
+void SetTickOffsetForTest(uint32_t offset);

@@ -1,0 +1,58 @@
+#pragma once
+// Every datagram exchanged with a device: layouts, command codes, the ModeCode and BaudCode tables,
+// the request builders and the reply readers. Requests are composed as hex text and returned as the
+// bytes to send; replies are read from their hex text.
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+inline constexpr int DevicePort = 60000;      // devices listen here
+inline constexpr int WorkstationPort = 60001; // replies come here
+
+enum class CommandCode : uint8_t {
+    ReadConfig = 0x0A,
+    DeviceIp = 0x01,
+    SubnetMask = 0x07,
+    NetworkMode = 0x04,
+    RemoteIp = 0x02,
+    Gateway = 0x03,
+    LocalPort = 0x05,
+    SerialSpeed = 0x06,
+    Commit = 0xFF,
+};
+
+std::string ScanRequest();                                   // five zero bytes
+std::string DeviceIdFromMac(const std::string& macText);     // ten hex digits (positions 4-5, 7-8, ...)
+std::string ConfigReadRequest(const std::string& macText);   // 11 bytes
+// "01" + DeviceId + code + parameter hex, as bytes.
+std::string WriteCommand(const std::string& macText, CommandCode code, const std::string& paramHex);
+std::string WriteAckText(CommandCode code);                  // e.g. "01010D0A"
+
+// MAC text "00-XX-XX-XX-XX-XX" from a ScanReply's hex; none when the reply is under five bytes.
+std::optional<std::string> MacTextFromScanReply(const std::string& replyHex);
+
+struct ConfigRecordFields {
+    int32_t modeCode = 0;
+    int32_t port = 0;
+    std::array<int32_t, 4> deviceIp{};
+    std::array<int32_t, 4> remoteIp{};
+    std::array<int32_t, 4> gateway{};
+    std::array<int32_t, 4> subnetMask{};
+    int32_t baudCode = 0;
+};
+// Never fails: short records clamp to their last byte, an empty one reads 0 everywhere.
+ConfigRecordFields ReadConfigRecord(const std::string& recordHex);
+
+// The two code tables, by list entry, both directions. None: no entry / no code.
+std::optional<int> ModeEntryForCode(int32_t code);
+std::optional<int32_t> ModeCodeForEntry(int entry);
+std::optional<int> BaudEntryForCode(int32_t code);
+std::optional<int32_t> BaudCodeForEntry(int entry);
+
+// Parameter encoders for the WriteCommands (hex text). Octet and port texts go through StrToInt and
+// raise EConvertError; an octet outside 0..255 raises it too rather than shift the frame.
+std::string OctetsParam(const std::array<std::string, 4>& octetTexts);
+std::string PortParam(const std::string& portText);           // low 16 bits, swapped, four digits
+std::optional<std::string> ModeParam(int radioEntry);         // none when nothing is selected
+std::optional<std::string> BaudParam(int comboEntry);         // none when nothing is selected
