@@ -1,0 +1,160 @@
+#include "DevsimHarness.h"
+
+#include "HexCodec.h"
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+} // namespace
+
+std::string DevsimPath() {
+    return DEVSIM_PATH;
+}
+
+bool InPrivateLan() {
+    const char* v = std::getenv("KORV_PRIVATE_LAN");
+    return v != nullptr && std::string(v) == "1";
+}
+
+DevsimProcess::DevsimProcess(const std::vector<std::string>& deviceArgs) {
+    char tmpl[] = "/tmp/devsim-test-XXXXXX";
+    if (::mkdtemp(tmpl) == nullptr)
+        throw std::runtime_error("mkdtemp failed");
+    dir_ = tmpl;
+    std::vector<std::string> args = {DevsimPath(),    "--log",   dir_ + "/log",  "--state",
+                                     dir_ + "/state", "--ready", dir_ + "/ready"};
+    args.insert(args.end(), deviceArgs.begin(), deviceArgs.end());
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    // Wait for the ready file, bounded, and give up early if the simulator died.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline && Running()) {
+        if (ReadFile(dir_ + "/ready") == "ready\n") {
+            started_ = true;
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+DevsimProcess::~DevsimProcess() {
+    Stop();
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+}
+
+std::string DevsimProcess::State() const {
+    return ReadFile(dir_ + "/state");
+}
+
+std::vector<std::string> DevsimProcess::LogLines() const {
+    std::vector<std::string> lines;
+    std::istringstream in(ReadFile(dir_ + "/log"));
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+bool DevsimProcess::Running() {
+    if (pid_ <= 0)
+        return false;
+    int status = 0;
+    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return false;
+    }
+    return true;
+}
+
+int DevsimProcess::Stop() {
+    if (pid_ <= 0)
+        return -1;
+    ::kill(pid_, SIGTERM);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+UdpClient::UdpClient() : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+    if (fd_ < 0)
+        throw std::runtime_error("socket failed");
+    const int on = 1;
+    ::setsockopt(fd_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    // 254 answers to one scan arrive in one burst; they must all fit before the test reads them.
+    const int buffer = 4 << 20;
+    if (::setsockopt(fd_, SOL_SOCKET, SO_RCVBUFFORCE, &buffer, sizeof buffer) != 0)
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(60001);
+    if (::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
+        throw std::runtime_error(std::string("bind 0.0.0.0:60001: ") + std::strerror(errno));
+}
+
+UdpClient::~UdpClient() {
+    ::close(fd_);
+}
+
+void UdpClient::Broadcast(const std::string& hex) {
+    const std::string bytes = HexToBytes(hex);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(60000);
+    to.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+    if (::sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) < 0)
+        throw std::runtime_error(std::string("sendto: ") + std::strerror(errno));
+}
+
+std::optional<Reply> UdpClient::Receive(std::chrono::milliseconds bound) {
+    pollfd p{fd_, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(bound.count())) <= 0)
+        return std::nullopt;
+    char buffer[70000];
+    sockaddr_in from{};
+    socklen_t len = sizeof from;
+    const ssize_t n = ::recvfrom(fd_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &len);
+    if (n < 0)
+        return std::nullopt;
+    char ip[INET_ADDRSTRLEN];
+    ::inet_ntop(AF_INET, &from.sin_addr, ip, sizeof ip);
+    return Reply{BytesToHex(std::string(buffer, static_cast<size_t>(n))), ip, ntohs(from.sin_port)};
+}
+
+std::pair<int, std::string> RunShell(const std::string& command) {
+    char tmpl[] = "/tmp/devsim-stderr-XXXXXX";
+    const int fd = ::mkstemp(tmpl);
+    ::close(fd);
+    const int status = std::system((command + " 2>" + tmpl).c_str());
+    std::string err = ReadFile(tmpl);
+    ::unlink(tmpl);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, err};
+}

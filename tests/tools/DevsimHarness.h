@@ -1,0 +1,52 @@
+#pragma once
+// Drives a real devsim process from a test running inside tests/private-lan: starts it with a log,
+// a state file and a ready file in a fresh directory, and talks to it from the workstation's port.
+#include <chrono>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+struct Reply {
+    std::string hex;
+    std::string fromIp;
+    int fromPort = 0;
+};
+
+class DevsimProcess {
+  public:
+    explicit DevsimProcess(const std::vector<std::string>& deviceArgs); // waits for --ready
+    ~DevsimProcess();
+    DevsimProcess(const DevsimProcess&) = delete;
+    DevsimProcess& operator=(const DevsimProcess&) = delete;
+
+    bool Started() const { return started_; }
+    std::string State() const;
+    std::vector<std::string> LogLines() const;
+    bool Running();
+    int Stop(); // SIGTERM, then the exit status (or -1 when it did not exit normally)
+
+  private:
+    std::string dir_;
+    pid_t pid_ = -1;
+    bool started_ = false;
+};
+
+class UdpClient {
+  public:
+    UdpClient(); // 0.0.0.0:60001 with broadcast allowed and a large receive buffer
+    ~UdpClient();
+    UdpClient(const UdpClient&) = delete;
+    UdpClient& operator=(const UdpClient&) = delete;
+
+    void Broadcast(const std::string& hex); // to 255.255.255.255:60000
+    std::optional<Reply> Receive(std::chrono::milliseconds bound = std::chrono::milliseconds(3000));
+
+  private:
+    int fd_ = -1;
+};
+
+std::string DevsimPath();
+bool InPrivateLan();
+// Runs a shell command line; returns its exit status and what it wrote to stderr.
+std::pair<int, std::string> RunShell(const std::string& command);

@@ -1,0 +1,261 @@
+#include "DeviceSpec.h"
+
+#include <cctype>
+#include <cstdio>
+#include <sstream>
+
+namespace {
+
+std::vector<std::string> Split(const std::string& text, char sep) {
+    std::vector<std::string> parts;
+    std::string part;
+    std::istringstream in(text);
+    while (std::getline(in, part, sep))
+        parts.push_back(part);
+    if (!text.empty() && text.back() == sep)
+        parts.emplace_back();
+    return parts;
+}
+
+bool IsHexDigits(const std::string& text, size_t count) {
+    if (text.size() != count)
+        return false;
+    for (char c : text)
+        if (!std::isxdigit(static_cast<unsigned char>(c)))
+            return false;
+    return true;
+}
+
+std::string Upper(std::string text) {
+    for (char& c : text)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+long ParseDecimal(const std::string& key, const std::string& value, long min, long max) {
+    if (value.empty() || value.size() > 9 || value.find_first_not_of("0123456789") != std::string::npos)
+        throw SpecError(key + "=" + value + ": expected a decimal number");
+    const long n = std::stol(value);
+    if (n < min || n > max)
+        throw SpecError(key + "=" + value + ": out of range " + std::to_string(min) + ".." +
+                        std::to_string(max));
+    return n;
+}
+
+uint8_t ParseHexByte(const std::string& key, const std::string& value) {
+    if (!IsHexDigits(value, 2))
+        throw SpecError(key + "=" + value + ": expected two hex digits");
+    return static_cast<uint8_t>(std::stoi(value, nullptr, 16));
+}
+
+// Codes a device answers: the read (whose answer is the record) and the eight write commands.
+uint8_t ParseCode(const std::string& key, const std::string& value, bool allowRead) {
+    const uint8_t code = ParseHexByte(key, value);
+    static const std::set<uint8_t> WriteCodes = {0x01, 0x07, 0x04, 0x02, 0x03, 0x05, 0x06, 0xFF};
+    if (WriteCodes.count(code) == 0 && !(allowRead && code == 0x0A))
+        throw SpecError(key + "=" + value + ": not a command code");
+    return code;
+}
+
+std::pair<std::string, std::string> CodePair(const std::string& key, const std::string& value) {
+    const auto colon = value.find(':');
+    if (colon == std::string::npos)
+        throw SpecError(key + "=" + value + ": expected CODE:VALUE");
+    return {value.substr(0, colon), value.substr(colon + 1)};
+}
+
+Ipv4 ParseIpKey(const std::string& key, const std::string& value) {
+    const auto ip = ParseIpv4(value);
+    if (!ip)
+        throw SpecError(key + "=" + value + ": expected a dotted quad");
+    return *ip;
+}
+
+bool ParseFlag(const std::string& key, const std::string& value) {
+    if (value == "1")
+        return true;
+    if (value == "0")
+        return false;
+    throw SpecError(key + "=" + value + ": expected 0 or 1");
+}
+
+// Applies one key to a device; false when the key is not a device key.
+bool ApplyKey(DeviceSpec& spec, const std::string& key, const std::string& value) {
+    DeviceConfig& c = spec.config;
+    FaultKnobs& f = spec.faults;
+    if (key == "id") {
+        if (!IsHexDigits(value, 10))
+            throw SpecError("id=" + value + ": expected ten hex digits");
+        spec.id = Upper(value);
+    } else if (key == "ip") {
+        spec.sourceIp = ParseIpKey(key, value);
+    } else if (key == "mode") {
+        c.mode = ParseHexByte(key, value);
+    } else if (key == "port") {
+        c.port = static_cast<uint16_t>(ParseDecimal(key, value, 0, 65535));
+    } else if (key == "devip") {
+        c.deviceIp = ParseIpKey(key, value);
+    } else if (key == "remoteip") {
+        c.remoteIp = ParseIpKey(key, value);
+    } else if (key == "gateway") {
+        c.gateway = ParseIpKey(key, value);
+    } else if (key == "mask") {
+        c.mask = ParseIpKey(key, value);
+    } else if (key == "baud") {
+        c.baud = ParseHexByte(key, value);
+    } else if (key == "delay") {
+        f.delayMs = static_cast<int>(ParseDecimal(key, value, 0, 600000));
+    } else if (key == "ackfrom") {
+        const auto [code, k] = CodePair(key, value);
+        f.ackFrom[ParseCode(key, code, true)] = static_cast<int>(ParseDecimal(key, k, 1, 1000000));
+    } else if (key == "noack") {
+        f.noAck.insert(ParseCode(key, value, true));
+    } else if (key == "wrongack") {
+        const auto [code, other] = CodePair(key, value);
+        f.wrongAck[ParseCode(key, code, false)] = ParseCode(key, other, false);
+    } else if (key == "scantwice") {
+        f.scanTwice = ParseFlag(key, value);
+    } else if (key == "stray") {
+        f.stray = ParseFlag(key, value);
+    } else if (key == "silent") {
+        f.silent = ParseFlag(key, value);
+    } else if (key == "scanreply") {
+        if (value == "short")
+            f.scanReply = ScanReplyShape::Short;
+        else if (value == "malformed")
+            f.scanReply = ScanReplyShape::Malformed;
+        else if (value == "normal")
+            f.scanReply = ScanReplyShape::Normal;
+        else
+            throw SpecError("scanreply=" + value + ": expected short, malformed or normal");
+    } else {
+        return false;
+    }
+    return true;
+}
+
+std::pair<std::string, std::string> KeyValue(const std::string& item) {
+    const auto eq = item.find('=');
+    if (eq == std::string::npos || eq == 0)
+        throw SpecError("'" + item + "': expected key=value");
+    return {item.substr(0, eq), item.substr(eq + 1)};
+}
+
+DeviceSpec DefaultSpec(int ordinal) {
+    DeviceSpec spec;
+    char id[11];
+    std::snprintf(id, sizeof id, "5AD7%06X", static_cast<unsigned>(ordinal) & 0xFFFFFFu);
+    spec.id = id;
+    spec.sourceIp = {10, 77, 1, static_cast<uint8_t>(ordinal)};
+    return spec;
+}
+
+// The device's own address and a gateway on its subnet, unless the command line says otherwise.
+void FillAddressDefaults(DeviceSpec& spec, bool haveDevIp, bool haveGateway) {
+    if (!haveDevIp)
+        spec.config.deviceIp = spec.sourceIp;
+    if (!haveGateway)
+        spec.config.gateway = {spec.sourceIp[0], spec.sourceIp[1], spec.sourceIp[2], 254};
+}
+
+uint32_t ToHost(const Ipv4& ip) {
+    return uint32_t{ip[0]} << 24 | uint32_t{ip[1]} << 16 | uint32_t{ip[2]} << 8 | ip[3];
+}
+
+Ipv4 FromHost(uint32_t v) {
+    return {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8),
+            static_cast<uint8_t>(v)};
+}
+
+} // namespace
+
+std::optional<Ipv4> ParseIpv4(const std::string& text) {
+    const auto parts = Split(text, '.');
+    if (parts.size() != 4)
+        return std::nullopt;
+    Ipv4 ip{};
+    for (size_t i = 0; i < 4; ++i) {
+        const auto& p = parts[i];
+        if (p.empty() || p.size() > 3 || p.find_first_not_of("0123456789") != std::string::npos)
+            return std::nullopt;
+        const int v = std::stoi(p);
+        if (v > 255)
+            return std::nullopt;
+        ip[i] = static_cast<uint8_t>(v);
+    }
+    return ip;
+}
+
+std::string FormatIpv4(const Ipv4& ip) {
+    return std::to_string(ip[0]) + "." + std::to_string(ip[1]) + "." + std::to_string(ip[2]) + "." +
+           std::to_string(ip[3]);
+}
+
+DeviceSpec ParseDeviceSpec(const std::string& text, int ordinal) {
+    DeviceSpec spec = DefaultSpec(ordinal);
+    bool haveIp = false, haveDevIp = false, haveGateway = false;
+    for (const auto& item : Split(text, ',')) {
+        if (item.empty())
+            continue;
+        const auto [key, value] = KeyValue(item);
+        if (!ApplyKey(spec, key, value))
+            throw SpecError("--device: unknown key '" + key + "'");
+        haveIp |= key == "ip";
+        haveDevIp |= key == "devip";
+        haveGateway |= key == "gateway";
+    }
+    if (!haveIp && (ordinal < 1 || ordinal > 254))
+        throw SpecError("--device " + text + ": needs ip= (no default past the 254th device)");
+    FillAddressDefaults(spec, haveDevIp, haveGateway);
+    return spec;
+}
+
+std::vector<DeviceSpec> ParseManySpec(const std::string& text, int firstOrdinal) {
+    auto items = Split(text, ',');
+    if (items.empty())
+        throw SpecError("--many: expected N,base_ip=A.B.C.D");
+    const long count = ParseDecimal("--many N", items.front(), 1, 65536);
+    DeviceSpec shared = DefaultSpec(firstOrdinal);
+    std::optional<Ipv4> base;
+    int stagger = 0;
+    bool haveDevIp = false, haveGateway = false;
+    for (size_t i = 1; i < items.size(); ++i) {
+        if (items[i].empty())
+            continue;
+        const auto [key, value] = KeyValue(items[i]);
+        if (key == "base_ip")
+            base = ParseIpKey(key, value);
+        else if (key == "stagger")
+            stagger = static_cast<int>(ParseDecimal(key, value, 0, 60000));
+        else if (key == "id" || key == "ip" || key == "devip")
+            throw SpecError("--many: " + key + "= is per device; it is derived for each device of the group");
+        else if (!ApplyKey(shared, key, value))
+            throw SpecError("--many: unknown key '" + key + "'");
+        haveGateway |= key == "gateway";
+    }
+    if (!base)
+        throw SpecError("--many: base_ip= is required");
+    if (ToHost(*base) + static_cast<uint64_t>(count) - 1 > 0xFFFFFFFFu)
+        throw SpecError("--many: addresses run past 255.255.255.255");
+    std::vector<DeviceSpec> specs;
+    specs.reserve(static_cast<size_t>(count));
+    for (long k = 0; k < count; ++k) {
+        DeviceSpec spec = shared;
+        spec.id = DefaultSpec(firstOrdinal + static_cast<int>(k)).id;
+        spec.sourceIp = FromHost(ToHost(*base) + static_cast<uint32_t>(k));
+        spec.faults.delayMs += static_cast<int>(k) * stagger;
+        FillAddressDefaults(spec, haveDevIp, haveGateway);
+        specs.push_back(std::move(spec));
+    }
+    return specs;
+}
+
+std::string FormatStateLine(const DeviceSpec& spec, const DeviceConfig& c) {
+    char hex[2][3];
+    std::snprintf(hex[0], sizeof hex[0], "%02X", c.mode);
+    std::snprintf(hex[1], sizeof hex[1], "%02X", c.baud);
+    return spec.id + " ip=" + FormatIpv4(spec.sourceIp) + " mode=" + hex[0] +
+           " port=" + std::to_string(c.port) + " devip=" + FormatIpv4(c.deviceIp) +
+           " remoteip=" + FormatIpv4(c.remoteIp) + " gateway=" + FormatIpv4(c.gateway) +
+           " mask=" + FormatIpv4(c.mask) + " baud=" + hex[1];
+}

@@ -1,0 +1,62 @@
+#pragma once
+// What one simulated device is: its identity, the configuration it answers with, and the faults it
+// plays. Parsed from the command line; pure data, no sockets.
+#include <array>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+using Ipv4 = std::array<uint8_t, 4>;
+
+struct DeviceConfig {
+    uint8_t mode = 0x00;
+    uint16_t port = 4001;
+    Ipv4 deviceIp{};
+    Ipv4 remoteIp{10, 77, 0, 100};
+    Ipv4 gateway{};
+    Ipv4 mask{255, 255, 255, 0};
+    uint8_t baud = 0xD0; // 9600
+
+    bool operator==(const DeviceConfig&) const = default;
+};
+
+enum class ScanReplyShape { Normal, Short, Malformed };
+
+struct FaultKnobs {
+    int delayMs = 0;
+    std::map<uint8_t, int> ackFrom;      // code -> first send (1-based) that is answered
+    std::set<uint8_t> noAck;             // codes never answered
+    std::map<uint8_t, uint8_t> wrongAck; // code -> code whose ack is sent instead
+    bool scanTwice = false;
+    bool stray = false;
+    bool silent = false;
+    ScanReplyShape scanReply = ScanReplyShape::Normal;
+};
+
+struct DeviceSpec {
+    std::string id; // ten upper-case hex digits
+    Ipv4 sourceIp{};
+    DeviceConfig config;
+    FaultKnobs faults;
+};
+
+struct SpecError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// `--device` text: key=value pairs. `ordinal` (1-based, across the whole command line) gives the
+// defaults: id 5AD7 followed by the ordinal as six hex digits, ip 10.77.1.<ordinal>.
+DeviceSpec ParseDeviceSpec(const std::string& text, int ordinal);
+// `--many` text: "N,base_ip=A.B.C.D[,key=value...]"; devices take ordinals first, first+1, ...
+// Besides the --device keys (but id= and ip=) it takes stagger=MS: device k of the group (from 0)
+// waits delay + k * stagger before answering, so a crowd does not answer in one burst.
+std::vector<DeviceSpec> ParseManySpec(const std::string& text, int firstOrdinal);
+
+std::string FormatIpv4(const Ipv4& ip);
+std::optional<Ipv4> ParseIpv4(const std::string& text);
+// One line of the state file, without the newline.
+std::string FormatStateLine(const DeviceSpec& spec, const DeviceConfig& committed);

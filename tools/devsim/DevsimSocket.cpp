@@ -1,0 +1,115 @@
+#include "DevsimSocket.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <set>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+sockaddr_in SockAddr(const Ipv4& ip, uint16_t port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    std::memcpy(&a.sin_addr, ip.data(), 4);
+    return a;
+}
+
+std::runtime_error SystemError(const std::string& what) {
+    return std::runtime_error(what + ": " + std::strerror(errno));
+}
+
+} // namespace
+
+FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+}
+
+FileDescriptor::~FileDescriptor() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+DevsimSocket::DevsimSocket(uint16_t port)
+    : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0)) {
+    if (fd_.Get() < 0)
+        throw SystemError("socket");
+    // A crowd of devices answers one scan in a burst, and requests may queue while replies wait.
+    const int buffer = 4 << 20;
+    ::setsockopt(fd_.Get(), SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+    ::setsockopt(fd_.Get(), SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
+    const sockaddr_in any = SockAddr({0, 0, 0, 0}, port);
+    if (::bind(fd_.Get(), reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0)
+        throw SystemError("bind 0.0.0.0:" + std::to_string(port));
+}
+
+std::optional<ReceivedDatagram> DevsimSocket::Receive() {
+    char buffer[65536];
+    sockaddr_in from{};
+    socklen_t len = sizeof from;
+    const ssize_t n =
+        ::recvfrom(fd_.Get(), buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &len);
+    if (n < 0)
+        return std::nullopt;
+    ReceivedDatagram d;
+    d.payload.assign(buffer, static_cast<size_t>(n));
+    std::memcpy(d.fromIp.data(), &from.sin_addr, 4);
+    d.fromPort = ntohs(from.sin_port);
+    return d;
+}
+
+void DevsimSocket::SendFrom(const Ipv4& source, const Ipv4& to, uint16_t port, const std::string& payload) {
+    sockaddr_in dest = SockAddr(to, port);
+    iovec iov{const_cast<char*>(payload.data()), payload.size()};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    msghdr msg{};
+    msg.msg_name = &dest;
+    msg.msg_namelen = sizeof dest;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    cmsghdr* cm = CMSG_FIRSTHDR(&msg);
+    cm->cmsg_level = IPPROTO_IP;
+    cm->cmsg_type = IP_PKTINFO;
+    cm->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+    in_pktinfo info{};
+    std::memcpy(&info.ipi_spec_dst, source.data(), 4); // the answer leaves from the device's own address
+    std::memcpy(CMSG_DATA(cm), &info, sizeof info);
+    if (::sendmsg(fd_.Get(), &msg, 0) < 0)
+        std::cerr << "devsim: send from " << FormatIpv4(source) << " to " << FormatIpv4(to) << ":" << port
+                  << " failed: " << std::strerror(errno) << "\n";
+}
+
+void RequireLocalAddress(const Ipv4& ip) {
+    FileDescriptor probe(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    const sockaddr_in a = SockAddr(ip, 0);
+    if (probe.Get() < 0 || ::bind(probe.Get(), reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0)
+        throw SystemError("device address " + FormatIpv4(ip) +
+                          " is not usable here (is it an address of this "
+                          "namespace? start devsim through tests/private-lan)");
+}
+
+std::string ForeignInterface() {
+    static const std::set<std::string> Private = {"lo", "lan0", "lan1"};
+    struct if_nameindex* list = ::if_nameindex();
+    if (list == nullptr)
+        return "(interfaces unreadable)";
+    std::string foreign;
+    for (struct if_nameindex* i = list; i->if_index != 0 && foreign.empty(); ++i)
+        if (Private.count(i->if_name) == 0)
+            foreign = i->if_name;
+    ::if_freenameindex(list);
+    return foreign;
+}

@@ -1,0 +1,41 @@
+#pragma once
+// One simulated device: reads requests, answers them, keeps its configuration. Written values wait
+// in a buffer and become the configuration only on the commit, as on the real units. No sockets.
+#include "DeviceSpec.h"
+#include "DeviceWire.h"
+
+#include <map>
+#include <string>
+#include <vector>
+
+enum class Outcome {
+    Answered,    // replies produced
+    Dropped,     // ours, but a fault knob swallowed it (silent, noack, ackfrom)
+    OtherDevice, // a well-formed request for another DeviceId
+    Ignored,     // malformed or foreign
+};
+
+struct Reaction {
+    Outcome outcome = Outcome::Ignored;
+    std::vector<std::string> replies; // in sending order
+    bool committed = false;           // the configuration changed hands: rewrite the state file
+};
+
+class SimulatedDevice {
+  public:
+    explicit SimulatedDevice(DeviceSpec spec);
+
+    Reaction Handle(const Request& request);
+
+    const DeviceSpec& Spec() const { return spec_; }
+    const DeviceConfig& Committed() const { return spec_.config; }
+    const DeviceConfig& Pending() const { return pending_; }
+
+  private:
+    bool Acknowledges(uint8_t code);
+    void Buffer(uint8_t code, const std::string& params);
+
+    DeviceSpec spec_; // spec_.config is the committed configuration
+    DeviceConfig pending_;
+    std::map<uint8_t, int> sends_; // per code, requests of ours received so far
+};
