@@ -7,6 +7,7 @@
 uint32_t TickCount();
 
 // Never returns before ms have passed by TickCount(); Delay(0) returns at once, dispatching nothing.
+// Without a QCoreApplication there is nothing to dispatch and it simply sleeps.
 void Delay(uint32_t ms);
 
 // Test seam: shifts TickCount() by offset so a wait can straddle the 32-bit wrap.

@@ -27,6 +27,7 @@ std::string DeviceIdFromMac(const std::string& macText);     // ten hex digits (
 std::string ConfigReadRequest(const std::string& macText);   // 11 bytes
 // "01" + DeviceId + code + parameter hex, as bytes.
 std::string WriteCommand(const std::string& macText, CommandCode code, const std::string& paramHex);
+std::string CommitParam();                                   // parameter hex of the Commit command
 std::string WriteAckText(CommandCode code);                  // e.g. "01010D0A"
 
 // MAC text "00-XX-XX-XX-XX-XX" from a ScanReply's hex; none when the reply is under five bytes.

@@ -1,0 +1,249 @@
+#include "DeviceMessages.h"
+
+#include "ConvertError.h"
+#include "HexCodec.h"
+
+#include <algorithm>
+
+// ---------------------------------------------------------------------------------------------------
+// Wire layout. Offsets and widths are byte counts; every message is the whole payload of a datagram
+// and is composed or read as hex text, two digits per byte.
+// ---------------------------------------------------------------------------------------------------
+namespace {
+
+struct Field {
+    int offset; // byte offset from the start of the payload
+    int width;  // bytes
+    constexpr int end() const { return offset + width; }
+};
+
+constexpr int HexWidth(const char* hex) {
+    int n = 0;
+    while (hex[n] != '\0')
+        ++n;
+    return n / 2;
+}
+
+// ScanRequest: the only request without a DeviceId.
+constexpr char ScanRequestHex[] = "0000000000"; // five 00 bytes
+
+// Addressed request: ConfigReadRequest and every WriteCommand.
+constexpr Field FrameLead{0, 1};
+constexpr Field FrameDeviceId{1, 5};
+constexpr Field FrameCode{6, 1};
+constexpr Field FrameParam{7, 4};
+constexpr Field FramePortParam{7, 2}; // LocalPort only: a 9-byte frame
+constexpr char LeadByteHex[] = "01";
+constexpr char ReadParamHex[] = "FFFFFFFF";   // after code 0A
+constexpr char CommitParamHex[] = "FFFFFFFF"; // after code FF
+constexpr char CodeParamFillHex[] = "FFFFFF"; // after a ModeCode or BaudCode
+constexpr int OctetDigits = 2;
+constexpr int PortDigits = 2 * FramePortParam.width; // low byte first, see PortParam
+static_assert(FrameDeviceId.offset == FrameLead.end() && FrameCode.offset == FrameDeviceId.end() &&
+              FrameParam.offset == FrameCode.end() && FramePortParam.offset == FrameCode.end());
+static_assert(HexWidth(LeadByteHex) == FrameLead.width && HexWidth(ReadParamHex) == FrameParam.width &&
+              HexWidth(CommitParamHex) == FrameParam.width &&
+              HexWidth(CodeParamFillHex) + 1 == FrameParam.width && OctetDigits * 4 == 2 * FrameParam.width);
+
+// WriteAck: the acknowledged code, 01, CR LF; a datagram is an acknowledgement only as a whole.
+constexpr Field AckCode{0, 1};
+constexpr Field AckTail{1, 3};
+constexpr char AckTailHex[] = "010D0A";
+static_assert(AckTail.offset == AckCode.end() && HexWidth(AckTailHex) == AckTail.width);
+
+// ScanReply: the DeviceId is the five bytes before the last one; nothing else is read.
+constexpr int ScanReplyTailBytes = FrameDeviceId.width + 1;
+
+// MAC text "00-1A-2B-3C-4D-5E": a fixed first group, then each DeviceId byte behind a separator.
+constexpr char MacFirstGroup[] = "00";
+constexpr char MacSeparator = '-';
+constexpr int MacGroupStride = 3;  // separator + two digits
+constexpr int MacFirstIdDigit = 3; // 0-based position of the DeviceId's first digit
+
+// ConfigRecord: a field past the end of a short record reads the record's last byte.
+constexpr Field RecordMode{0, 1};
+constexpr Field RecordPort{8, 2}; // little-endian
+constexpr Field RecordDeviceIp{40, 4};
+constexpr Field RecordRemoteIp{44, 4};
+constexpr Field RecordGateway{48, 4};
+constexpr Field RecordSubnetMask{52, 4};
+// The speed is the last byte, found by cutting at 256 bytes: past that length it is byte 255.
+constexpr uint16_t RecordSpeedCutDigits = 512;
+static_assert(RecordMode.width == 1 && RecordPort.width == 2 && RecordDeviceIp.width == 4 &&
+              RecordRemoteIp.width == 4 && RecordGateway.width == 4 && RecordSubnetMask.width == 4);
+
+// ModeCode by list entry of the network mode group. Code 03 is not a mode.
+constexpr std::array<int32_t, 4> ModeCodes = {
+    0x00, // 0 TCP server
+    0x01, // 1 TCP client
+    0x02, // 2 UDP server
+    0x04, // 3 UDP client
+};
+
+// BaudCode by list entry of the speed list (256 - 460800 / baud, but read from here, never computed).
+struct BaudRow {
+    int baud;
+    int32_t code;
+};
+constexpr std::array<BaudRow, 9> BaudCodes = {{
+    {2400, 0x40},
+    {4800, 0xA0},
+    {9600, 0xD0},
+    {14400, 0xE0},
+    {19200, 0xE8},
+    {28800, 0xF0},
+    {38400, 0xF4},
+    {57600, 0xF8},
+    {115200, 0xFC},
+}};
+
+// ---------------------------------------------------------------------------------------------------
+
+std::string IntToHex(uint32_t value, int digits) {
+    static constexpr char Digits[] = "0123456789ABCDEF";
+    std::string hex;
+    do {
+        hex.insert(hex.begin(), Digits[value & 0x0F]);
+        value >>= 4;
+    } while (value != 0);
+    if (static_cast<int>(hex.size()) < digits)
+        hex.insert(0, static_cast<size_t>(digits) - hex.size(), '0');
+    return hex;
+}
+
+std::string CodeHex(CommandCode code) {
+    return IntToHex(static_cast<uint8_t>(code), 2 * FrameCode.width);
+}
+
+// The two digits of byte k; clamps to the last byte of a short text and to "" for an empty one.
+std::string ByteDigits(const std::string& hex, int k) {
+    return TakeRight(TakeLeft(hex, static_cast<uint16_t>(2 * k + 2)), 2);
+}
+
+int32_t ReadByte(const std::string& hex, int k) {
+    return HexToInt(ByteDigits(hex, k));
+}
+
+std::array<int32_t, 4> ReadOctets(const std::string& hex, Field field) {
+    const int k = field.offset;
+    return {ReadByte(hex, k), ReadByte(hex, k + 1), ReadByte(hex, k + 2), ReadByte(hex, k + 3)};
+}
+
+template <typename Table, typename Proj>
+std::optional<int> EntryOf(const Table& table, int32_t code, Proj proj) {
+    const auto it =
+        std::find_if(table.begin(), table.end(), [&](const auto& row) { return proj(row) == code; });
+    if (it == table.end())
+        return std::nullopt;
+    return static_cast<int>(it - table.begin());
+}
+
+} // namespace
+
+std::string ScanRequest() {
+    return HexToBytes(ScanRequestHex);
+}
+
+std::string DeviceIdFromMac(const std::string& macText) {
+    std::string id;
+    for (int group = 0; group < FrameDeviceId.width; ++group) {
+        const size_t pos = MacFirstIdDigit + group * MacGroupStride;
+        if (pos < macText.size())
+            id += macText.substr(pos, 2);
+    }
+    return id;
+}
+
+std::string ConfigReadRequest(const std::string& macText) {
+    return WriteCommand(macText, CommandCode::ReadConfig, ReadParamHex);
+}
+
+std::string WriteCommand(const std::string& macText, CommandCode code, const std::string& paramHex) {
+    return HexToBytes(LeadByteHex + DeviceIdFromMac(macText) + CodeHex(code) + paramHex);
+}
+
+std::string CommitParam() {
+    return CommitParamHex;
+}
+
+std::string WriteAckText(CommandCode code) {
+    return CodeHex(code) + AckTailHex;
+}
+
+std::optional<std::string> MacTextFromScanReply(const std::string& replyHex) {
+    // Fewer than five bytes cannot name a device; listing one would offer an entry nothing can reach.
+    if (replyHex.size() < 2 * FrameDeviceId.width)
+        return std::nullopt;
+    const std::string id = TakeLeft(TakeRight(replyHex, 2 * ScanReplyTailBytes), 2 * FrameDeviceId.width);
+    std::string mac = MacFirstGroup;
+    for (int group = 0; group < FrameDeviceId.width; ++group) {
+        mac += MacSeparator;
+        mac += id.substr(static_cast<size_t>(2 * group), 2);
+    }
+    return mac;
+}
+
+ConfigRecordFields ReadConfigRecord(const std::string& recordHex) {
+    ConfigRecordFields f;
+    f.modeCode = ReadByte(recordHex, RecordMode.offset);
+    // High byte first, so the four digits read as one number.
+    f.port =
+        HexToInt(ByteDigits(recordHex, RecordPort.offset + 1) + ByteDigits(recordHex, RecordPort.offset));
+    f.deviceIp = ReadOctets(recordHex, RecordDeviceIp);
+    f.remoteIp = ReadOctets(recordHex, RecordRemoteIp);
+    f.gateway = ReadOctets(recordHex, RecordGateway);
+    f.subnetMask = ReadOctets(recordHex, RecordSubnetMask);
+    f.baudCode = HexToInt(TakeRight(TakeLeft(recordHex, RecordSpeedCutDigits), 2));
+    return f;
+}
+
+std::optional<int> ModeEntryForCode(int32_t code) {
+    return EntryOf(ModeCodes, code, [](int32_t c) { return c; });
+}
+
+std::optional<int32_t> ModeCodeForEntry(int entry) {
+    if (entry < 0 || entry >= static_cast<int>(ModeCodes.size()))
+        return std::nullopt;
+    return ModeCodes[static_cast<size_t>(entry)];
+}
+
+std::optional<int> BaudEntryForCode(int32_t code) {
+    return EntryOf(BaudCodes, code, [](const BaudRow& row) { return row.code; });
+}
+
+std::optional<int32_t> BaudCodeForEntry(int entry) {
+    if (entry < 0 || entry >= static_cast<int>(BaudCodes.size()))
+        return std::nullopt;
+    return BaudCodes[static_cast<size_t>(entry)].code;
+}
+
+std::string OctetsParam(const std::array<std::string, 4>& octetTexts) {
+    std::string hex;
+    for (const std::string& text : octetTexts) {
+        const int32_t value = StrToInt(text);
+        // Anything but two digits would shift every later byte of the frame.
+        if (value < 0 || value > 255)
+            throw InvalidIntegerError(text);
+        hex += IntToHex(static_cast<uint32_t>(value), OctetDigits);
+    }
+    return hex;
+}
+
+std::string PortParam(const std::string& portText) {
+    // The device takes the port little-endian; only the low 16 bits of the typed number travel.
+    return IntToHex(SwapBytes16(StrToInt(portText)), PortDigits);
+}
+
+std::optional<std::string> ModeParam(int radioEntry) {
+    const auto code = ModeCodeForEntry(radioEntry);
+    if (!code)
+        return std::nullopt;
+    return IntToHex(static_cast<uint32_t>(*code), 2) + CodeParamFillHex;
+}
+
+std::optional<std::string> BaudParam(int comboEntry) {
+    const auto code = BaudCodeForEntry(comboEntry);
+    if (!code)
+        return std::nullopt;
+    return IntToHex(static_cast<uint32_t>(*code), 2) + CodeParamFillHex;
+}
