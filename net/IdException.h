@@ -5,47 +5,54 @@
 #include <string>
 
 class EIdException : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 class EIdSocketError : public EIdException {
-public:
+  public:
     explicit EIdSocketError(int code); // message from SocketErrorText(code)
     int LastError() const { return FCode; }
-private:
+
+  private:
     int FCode;
 };
 class EIdInvalidSocket : public EIdException {
-public:
+  public:
     EIdInvalidSocket() : EIdException("Cannot allocate socket.") {}
 };
-class EIdSocketHandleError : public EIdException { using EIdException::EIdException; };
+class EIdSocketHandleError : public EIdException {
+    using EIdException::EIdException;
+};
 class EIdCouldNotBindSocket : public EIdSocketHandleError {
-public:
-    EIdCouldNotBindSocket() : EIdSocketHandleError("Could not bind socket. Address and port are already in use.") {}
+  public:
+    EIdCouldNotBindSocket()
+        : EIdSocketHandleError("Could not bind socket. Address and port are already in use.") {}
 };
 class EIdPackageSizeTooBig : public EIdSocketHandleError {
-public:
+  public:
     EIdPackageSizeTooBig() : EIdSocketHandleError("Package Size Too Big.") {}
 };
 class EIdNotAllBytesSent : public EIdSocketHandleError {
-public:
+  public:
     EIdNotAllBytesSent() : EIdSocketHandleError("Not all bytes sent.") {}
 };
-class EIdStackError : public EIdException { using EIdException::EIdException; };
+class EIdStackError : public EIdException {
+    using EIdException::EIdException;
+};
 class EIdStackInitializationFailed : public EIdStackError {
-public:
+  public:
     EIdStackInitializationFailed() : EIdStackError("Winsock Initialization Error.") {}
 };
 class EIdStackSetSizeExceeded : public EIdStackError {
-public:
+  public:
     EIdStackSetSizeExceeded() : EIdStackError("Set Size Exceeded.") {}
 };
 class EIdWS2StubError : public EIdException {
-public:
+  public:
     EIdWS2StubError(const std::string& msg, int code) : EIdException(msg), FCode(code) {}
     int Win32Error() const { return FCode; }
-private:
+
+  private:
     int FCode;
 };
 

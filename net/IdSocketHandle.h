@@ -8,7 +8,7 @@
 #include <vector>
 
 class TIdSocketHandle {
-public:
+  public:
     explicit TIdSocketHandle(int32_t port) : Port(port) {}
     ~TIdSocketHandle(); // closes the socket when still allocated
     TIdSocketHandle(const TIdSocketHandle&) = delete;
@@ -16,8 +16,8 @@ public:
 
     TIdSocketHandleType Socket = IdInvalidSocket;
     bool SocketAllocated = false;
-    std::string IP;  // empty: all interfaces; after bind, the bound address
-    int32_t Port;    // after bind, the bound port
+    std::string IP; // empty: all interfaces; after bind, the bound address
+    int32_t Port;   // after bind, the bound port
     std::string SenderIP;
     int32_t SenderPort = 0;
 
@@ -28,12 +28,12 @@ public:
 };
 
 class TIdSocketHandles {
-public:
+  public:
     int32_t DefaultPort = 0;
     TIdSocketHandle& Add();
     int Count() const { return static_cast<int>(FItems.size()); }
     TIdSocketHandle& operator[](int i) { return *FItems.at(static_cast<std::size_t>(i)); }
 
-private:
+  private:
     std::vector<std::unique_ptr<TIdSocketHandle>> FItems;
 };

@@ -5,6 +5,7 @@
 #include "IdSocketHandle.h"
 #include "MemoryStream.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -14,14 +15,15 @@ class TIdUDPListenerThread;
 class TIdUDPServer;
 
 // Sender, AData (exactly the datagram, at position 0, valid only during the call), ABinding.
-using TUDPReadEvent = std::function<void(TIdUDPServer& Sender, TMemoryStream& AData, TIdSocketHandle& ABinding)>;
+using TUDPReadEvent =
+    std::function<void(TIdUDPServer& Sender, TMemoryStream& AData, TIdSocketHandle& ABinding)>;
 
 class TIdUDPBase : public TIdComponent {
-public:
+  public:
     TIdUDPBase();
     ~TIdUDPBase() override;
 
-    bool Active();             // reads GetActive()
+    bool Active();              // reads GetActive()
     void SetActive(bool value); // true: AcquireBinding (activation); false: Deactivate
 
     int32_t BufferSize = 8192;
@@ -32,7 +34,7 @@ public:
     void Broadcast(const std::string& Data, int32_t Port);
     void SendDatagram(const std::string& Host, int32_t Port, const std::string& Data);
 
-protected:
+  protected:
     virtual void Deactivate() = 0;
     virtual bool GetActive() = 0;
     virtual TIdSocketHandle& AcquireBinding() = 0;
@@ -41,7 +43,7 @@ protected:
 };
 
 class TIdUDPServer : public TIdUDPBase {
-public:
+  public:
     TIdUDPServer();
     ~TIdUDPServer() override; // Deactivate, close bindings, release the socket layer
 
@@ -51,20 +53,22 @@ public:
 
     TUDPReadEvent OnUDPRead;
     bool ThreadedEvent = false;
-    TIdSocketHandle* SendBinding() const { return FSendBinding; }
+    TIdSocketHandle* SendBinding() const { return FSendBinding.load(); }
 
-    // Called by the listener (on the main thread unless ThreadedEvent): SendBinding := ABinding, then FireUDPRead.
+    // Called by the listener (on the main thread unless ThreadedEvent): SendBinding := ABinding, then
+    // FireUDPRead.
     void DeliverDatagram(TMemoryStream& AData, TIdSocketHandle& ABinding);
 
-protected:
+  protected:
     void Deactivate() override;
     bool GetActive() override;
     TIdSocketHandle& AcquireBinding() override;
     void ApplyBroadcastSetting() override;
     virtual void FireUDPRead(TMemoryStream& AData, TIdSocketHandle& ABinding);
 
-private:
+  private:
     TIdSocketHandles FBindings;
-    TIdSocketHandle* FSendBinding = nullptr;
+    // Written by the listener itself when ThreadedEvent is set.
+    std::atomic<TIdSocketHandle*> FSendBinding{nullptr};
     std::unique_ptr<TIdUDPListenerThread> FListener;
 };

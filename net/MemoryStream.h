@@ -6,9 +6,13 @@
 #include <vector>
 
 class TMemoryStream {
-public:
+  public:
     std::size_t Size() const { return FData.size(); }
-    void SetSize(std::size_t n) { FData.resize(n); if (FPos > n) FPos = n; }
+    void SetSize(std::size_t n) {
+        FData.resize(n);
+        if (FPos > n)
+            FPos = n;
+    }
     std::size_t Position() const { return FPos; }
     void SetPosition(std::size_t p) { FPos = p; }
     uint8_t* Memory() { return FData.data(); }
@@ -18,7 +22,7 @@ public:
     // The bytes from the position to the end, as a byte string; advances the position.
     std::string ReadAll();
 
-private:
+  private:
     std::vector<uint8_t> FData;
     std::size_t FPos = 0;
 };

@@ -9,6 +9,6 @@ class QtWakeUpGuard;
 std::unique_ptr<QtWakeUpGuard> InstallQtWakeUp();
 
 class QtWakeUpGuard {
-public:
+  public:
     virtual ~QtWakeUpGuard() = default;
 };

@@ -1,0 +1,34 @@
+#include "IdComponent.h"
+
+#include "IdStack.h"
+#include "MainThreadQueue.h"
+
+#include <mutex>
+
+namespace {
+std::mutex GInstanceLock;
+int GInstanceCount = 0;
+} // namespace
+
+TIdComponent::TIdComponent() {
+    // Components are built on the main thread; recording it here means a listener can never be the
+    // first to ask and mistake itself for the main thread.
+    IsMainThread();
+    std::lock_guard lock(GInstanceLock);
+    if (GInstanceCount == 0) {
+        TIdStack::Create();
+    }
+    ++GInstanceCount;
+}
+
+TIdComponent::~TIdComponent() {
+    std::lock_guard lock(GInstanceLock);
+    if (--GInstanceCount == 0) {
+        TIdStack::Destroy();
+    }
+}
+
+int TIdComponent::InstanceCount() {
+    std::lock_guard lock(GInstanceLock);
+    return GInstanceCount;
+}

@@ -1,0 +1,72 @@
+#include "IdStack.h"
+
+#include "IdException.h"
+
+#include <charconv>
+
+namespace {
+std::unique_ptr<TIdStack> GStack;
+thread_local int GLastError = 0;
+
+bool ParseOctet(const std::string& text, std::size_t from, std::size_t to, uint8_t& out) {
+    if (from >= to || to - from > 3) {
+        return false;
+    }
+    unsigned value = 0;
+    const auto [end, ec] = std::from_chars(text.data() + from, text.data() + to, value);
+    if (ec != std::errc() || end != text.data() + to || value > 255) {
+        return false;
+    }
+    out = static_cast<uint8_t>(value);
+    return true;
+}
+} // namespace
+
+bool ParseDottedQuad(const std::string& text, uint8_t (&bytes)[4]) {
+    std::size_t from = 0;
+    for (int i = 0; i < 3; ++i) {
+        const std::size_t dot = text.find('.', from);
+        if (dot == std::string::npos || !ParseOctet(text, from, dot, bytes[i])) {
+            return false;
+        }
+        from = dot + 1;
+    }
+    return ParseOctet(text, from, text.size(), bytes[3]);
+}
+
+std::string DottedQuad(const uint8_t (&bytes)[4]) {
+    return std::to_string(bytes[0]) + '.' + std::to_string(bytes[1]) + '.' + std::to_string(bytes[2]) + '.' +
+           std::to_string(bytes[3]);
+}
+
+void TIdScopedSocket::Reset() {
+    if (FSocket != IdInvalidSocket) {
+        IdCloseSocket(FSocket);
+        FSocket = IdInvalidSocket;
+    }
+}
+
+TIdStack& TIdStack::Instance() {
+    if (!GStack) {
+        throw EIdStackInitializationFailed();
+    }
+    return *GStack;
+}
+
+void TIdStack::Create() {
+    if (!GStack) {
+        GStack = NewPlatformStack();
+    }
+}
+
+void TIdStack::Destroy() {
+    GStack.reset();
+}
+
+int TIdStack::WSGetLastError() const {
+    return GLastError;
+}
+
+void TIdStack::SetLastError(int wsaCode) {
+    GLastError = wsaCode;
+}

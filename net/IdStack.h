@@ -1,0 +1,113 @@
+#pragma once
+// The process-wide socket layer: every socket call of every thread goes through it, and every failure
+// is reported as a Windows Sockets error code, whatever the platform.
+#include "IdPlatform.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+// Windows Sockets codes that the transport tests for.
+inline constexpr int WSAEINTR_Code = 10004;
+inline constexpr int WSAEMSGSIZE_Code = 10040;
+inline constexpr int WSAEADDRINUSE_Code = 10048;
+// select in Windows Sockets takes at most this many sockets in one set.
+inline constexpr std::size_t IdMaxSelectSockets = 64;
+
+// Splits "a.b.c.d" into four bytes; false unless each part is a whole number from 0 to 255.
+bool ParseDottedQuad(const std::string& text, uint8_t (&bytes)[4]);
+std::string DottedQuad(const uint8_t (&bytes)[4]);
+
+// Owns one socket handle and closes it when destroyed.
+class TIdScopedSocket {
+  public:
+    TIdScopedSocket() = default;
+    explicit TIdScopedSocket(TIdSocketHandleType s) : FSocket(s) {}
+    ~TIdScopedSocket() { Reset(); }
+    TIdScopedSocket(TIdScopedSocket&& o) noexcept : FSocket(std::exchange(o.FSocket, IdInvalidSocket)) {}
+    TIdScopedSocket& operator=(TIdScopedSocket&& o) noexcept {
+        if (this != &o) {
+            Reset();
+            FSocket = std::exchange(o.FSocket, IdInvalidSocket);
+        }
+        return *this;
+    }
+    TIdSocketHandleType Get() const { return FSocket; }
+    void Reset();
+
+  private:
+    TIdSocketHandleType FSocket = IdInvalidSocket;
+};
+
+class TIdStack {
+  public:
+    virtual ~TIdStack() = default;
+
+    // The one instance; exists while a TIdComponent does.
+    static TIdStack& Instance();
+    static void Create(); // EIdStackInitializationFailed when the socket library cannot start
+    static void Destroy();
+
+    // Each returns -1 (or IdInvalidSocket) on failure, with the code kept for WSGetLastError.
+    virtual TIdSocketHandleType NewSocketHandle() = 0; // IPv4 datagram socket, blocking
+    virtual TIdSocketHandleType Duplicate(TIdSocketHandleType s) = 0;
+    virtual int Bind(TIdSocketHandleType s, const uint8_t (&ip)[4], int32_t port) = 0;
+    virtual int GetSockName(TIdSocketHandleType s, std::string& ip, int32_t& port) = 0;
+    virtual int SetBroadcast(TIdSocketHandleType s, bool on) = 0;
+    virtual int SendTo(TIdSocketHandleType s, const void* data, std::size_t size, const uint8_t (&ip)[4],
+                       int32_t port) = 0;
+    // One datagram; a datagram longer than size is consumed and fails with WSAEMSGSIZE, and a wait for
+    // a datagram that is not there fails instead of blocking.
+    virtual int RecvFrom(TIdSocketHandleType s, void* buffer, std::size_t size, std::string& ip,
+                         int32_t& port) = 0;
+    // Reduces readSet to the readable sockets, keeping their order; interrupted waits are resumed.
+    virtual int Select(std::vector<TIdSocketHandleType>& readSet, int timeoutMs) = 0;
+    virtual void Shutdown(TIdSocketHandleType s, int how) = 0;
+    virtual void Close(TIdSocketHandleType s) = 0;
+    // Host name to dotted decimal text, first IPv4 address; empty when it cannot be resolved.
+    virtual std::string ResolveHost(const std::string& host) = 0;
+
+    // A pair of connected handles: a byte written to the second makes the first readable. Lets a
+    // thread blocked in Select be woken without touching the sockets it waits on.
+    virtual std::pair<TIdScopedSocket, TIdScopedSocket> NewWakePair() = 0;
+    virtual void Wake(TIdSocketHandleType writer) = 0;
+    virtual void DrainWake(TIdSocketHandleType reader) = 0;
+
+    // Windows Sockets code of the calling thread's last failure.
+    int WSGetLastError() const;
+
+  protected:
+    void SetLastError(int wsaCode);
+};
+
+// The BSD implementation: errno is translated into the Windows Sockets code.
+class TIdStackPosix : public TIdStack {
+  public:
+    static int TranslateErrno(int err);
+
+    TIdSocketHandleType NewSocketHandle() override;
+    TIdSocketHandleType Duplicate(TIdSocketHandleType s) override;
+    int Bind(TIdSocketHandleType s, const uint8_t (&ip)[4], int32_t port) override;
+    int GetSockName(TIdSocketHandleType s, std::string& ip, int32_t& port) override;
+    int SetBroadcast(TIdSocketHandleType s, bool on) override;
+    int SendTo(TIdSocketHandleType s, const void* data, std::size_t size, const uint8_t (&ip)[4],
+               int32_t port) override;
+    int RecvFrom(TIdSocketHandleType s, void* buffer, std::size_t size, std::string& ip,
+                 int32_t& port) override;
+    int Select(std::vector<TIdSocketHandleType>& readSet, int timeoutMs) override;
+    void Shutdown(TIdSocketHandleType s, int how) override;
+    void Close(TIdSocketHandleType s) override;
+    std::string ResolveHost(const std::string& host) override;
+    std::pair<TIdScopedSocket, TIdScopedSocket> NewWakePair() override;
+    void Wake(TIdSocketHandleType writer) override;
+    void DrainWake(TIdSocketHandleType reader) override;
+
+  private:
+    int Fail(); // records the translated errno, returns -1
+};
+
+// Builds the platform's socket layer (defined next to the implementation that the build selects).
+std::unique_ptr<TIdStack> NewPlatformStack();

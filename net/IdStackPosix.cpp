@@ -1,0 +1,285 @@
+#include "IdException.h"
+#include "IdStack.h"
+
+#include <chrono>
+#include <cstring>
+#include <netdb.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/un.h>
+
+namespace {
+sockaddr_in MakeAddress(const uint8_t (&ip)[4], int32_t port) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    std::memcpy(&addr.sin_addr.s_addr, ip, 4);
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    return addr;
+}
+
+void ReadAddress(const sockaddr_in& addr, std::string& ip, int32_t& port) {
+    uint8_t bytes[4];
+    std::memcpy(bytes, &addr.sin_addr.s_addr, 4);
+    ip = DottedQuad(bytes);
+    port = ntohs(addr.sin_port);
+}
+} // namespace
+
+std::unique_ptr<TIdStack> NewPlatformStack() {
+    return std::make_unique<TIdStackPosix>();
+}
+
+int TIdStackPosix::TranslateErrno(int err) {
+    switch (err) {
+    case EINTR:
+        return 10004;
+    case EBADF:
+        return 10009;
+    case EACCES:
+    case EPERM:
+        return 10013;
+    case EFAULT:
+        return 10014;
+    case EINVAL:
+        return 10022;
+    case EMFILE:
+    case ENFILE:
+        return 10024;
+    case EAGAIN:
+        return 10035;
+#if EWOULDBLOCK != EAGAIN
+    case EWOULDBLOCK:
+        return 10035;
+#endif
+    case EINPROGRESS:
+        return 10036;
+    case EALREADY:
+        return 10037;
+    case ENOTSOCK:
+        return 10038;
+    case EDESTADDRREQ:
+        return 10039;
+    case EMSGSIZE:
+        return 10040;
+    case EPROTOTYPE:
+        return 10041;
+    case ENOPROTOOPT:
+        return 10042;
+    case EPROTONOSUPPORT:
+        return 10043;
+    case ESOCKTNOSUPPORT:
+        return 10044;
+    case EOPNOTSUPP:
+        return 10045;
+#if ENOTSUP != EOPNOTSUPP
+    case ENOTSUP:
+        return 10045;
+#endif
+    case EPFNOSUPPORT:
+        return 10046;
+    case EAFNOSUPPORT:
+        return 10047;
+    case EADDRINUSE:
+        return 10048;
+    case EADDRNOTAVAIL:
+        return 10049;
+    case ENETDOWN:
+        return 10050;
+    case ENETUNREACH:
+        return 10051;
+    case ENETRESET:
+        return 10052;
+    case ECONNABORTED:
+        return 10053;
+    case ECONNRESET:
+        return 10054;
+    case ENOBUFS:
+    case ENOMEM:
+        return 10055;
+    case EISCONN:
+        return 10056;
+    case ENOTCONN:
+        return 10057;
+    case ESHUTDOWN:
+    case EPIPE:
+        return 10058;
+    case ETOOMANYREFS:
+        return 10059;
+    case ETIMEDOUT:
+        return 10060;
+    case ECONNREFUSED:
+        return 10061;
+    case ELOOP:
+        return 10062;
+    case ENAMETOOLONG:
+        return 10063;
+    case EHOSTDOWN:
+        return 10064;
+    case EHOSTUNREACH:
+        return 10065;
+    case ENOTEMPTY:
+        return 10066;
+    default:
+        return err; // no Windows Sockets counterpart: the message carries the raw code
+    }
+}
+
+int TIdStackPosix::Fail() {
+    SetLastError(TranslateErrno(IdRawSocketError()));
+    return -1;
+}
+
+TIdSocketHandleType TIdStackPosix::NewSocketHandle() {
+    const int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (s < 0) {
+        Fail();
+    }
+    return s;
+}
+
+TIdSocketHandleType TIdStackPosix::Duplicate(TIdSocketHandleType s) {
+    const int d = ::fcntl(s, F_DUPFD_CLOEXEC, 0);
+    if (d < 0) {
+        Fail();
+    }
+    return d;
+}
+
+int TIdStackPosix::Bind(TIdSocketHandleType s, const uint8_t (&ip)[4], int32_t port) {
+    const sockaddr_in addr = MakeAddress(ip, port);
+    if (::bind(s, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+        return Fail();
+    }
+    return 0;
+}
+
+int TIdStackPosix::GetSockName(TIdSocketHandleType s, std::string& ip, int32_t& port) {
+    sockaddr_in addr{};
+    socklen_t len = sizeof addr;
+    if (::getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        return Fail();
+    }
+    ReadAddress(addr, ip, port);
+    return 0;
+}
+
+int TIdStackPosix::SetBroadcast(TIdSocketHandleType s, bool on) {
+    const int value = on ? -1 : 0;
+    if (::setsockopt(s, SOL_SOCKET, SO_BROADCAST, &value, sizeof value) != 0) {
+        return Fail();
+    }
+    return 0;
+}
+
+int TIdStackPosix::SendTo(TIdSocketHandleType s, const void* data, std::size_t size, const uint8_t (&ip)[4],
+                          int32_t port) {
+    const sockaddr_in addr = MakeAddress(ip, port);
+    ssize_t n;
+    do {
+        n = ::sendto(s, data, size, IdSendFlags, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+    } while (n < 0 && IdIsInterrupted(IdRawSocketError()));
+    return n < 0 ? Fail() : static_cast<int>(n);
+}
+
+int TIdStackPosix::RecvFrom(TIdSocketHandleType s, void* buffer, std::size_t size, std::string& ip,
+                            int32_t& port) {
+    sockaddr_in from{};
+    iovec iov{buffer, size};
+    msghdr msg{};
+    msg.msg_name = &from;
+    msg.msg_namelen = sizeof from;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    ssize_t n;
+    // recvfrom here cuts a long datagram down to the buffer without a word; Windows Sockets fails it.
+    // MSG_TRUNC in the returned flags tells the two apart. MSG_DONTWAIT because readiness can be
+    // spurious (a datagram dropped for a bad checksum after select saw it), and the listener must not
+    // block where it cannot see its stop request.
+    do {
+        n = ::recvmsg(s, &msg, MSG_DONTWAIT);
+    } while (n < 0 && IdIsInterrupted(IdRawSocketError()));
+    if (n < 0) {
+        return Fail();
+    }
+    if ((msg.msg_flags & MSG_TRUNC) != 0) {
+        SetLastError(WSAEMSGSIZE_Code);
+        return -1;
+    }
+    ReadAddress(from, ip, port);
+    return static_cast<int>(n);
+}
+
+int TIdStackPosix::Select(std::vector<TIdSocketHandleType>& readSet, int timeoutMs) {
+    // poll, not select: fd_set cannot hold descriptors numbered from FD_SETSIZE up.
+    thread_local std::vector<pollfd> fds;
+    fds.resize(readSet.size());
+    for (std::size_t i = 0; i < readSet.size(); ++i) {
+        fds[i] = pollfd{readSet[i], POLLIN, 0};
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    int n;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        n = ::poll(fds.data(), fds.size(), left.count() > 0 ? static_cast<int>(left.count()) : 0);
+        if (n >= 0 || !IdIsInterrupted(IdRawSocketError())) {
+            break;
+        }
+    }
+    if (n < 0) {
+        return Fail();
+    }
+    std::vector<TIdSocketHandleType> ready;
+    for (std::size_t i = 0; i < readSet.size(); ++i) {
+        // select counts a socket with a pending error as readable: the read then reports the error
+        if ((fds[i].revents & (POLLIN | POLLERR | POLLHUP)) != 0) {
+            ready.push_back(readSet[i]);
+        }
+    }
+    readSet.swap(ready);
+    return n;
+}
+
+void TIdStackPosix::Shutdown(TIdSocketHandleType s, int how) {
+    ::shutdown(s, how);
+}
+
+void TIdStackPosix::Close(TIdSocketHandleType s) {
+    IdCloseSocket(s);
+}
+
+std::string TIdStackPosix::ResolveHost(const std::string& host) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* result = nullptr;
+    if (::getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || result == nullptr) {
+        return {};
+    }
+    std::string ip;
+    int32_t port = 0;
+    ReadAddress(*reinterpret_cast<const sockaddr_in*>(result->ai_addr), ip, port);
+    ::freeaddrinfo(result);
+    return ip;
+}
+
+std::pair<TIdScopedSocket, TIdScopedSocket> TIdStackPosix::NewWakePair() {
+    int fds[2];
+    if (::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, fds) != 0) {
+        Fail();
+        throw EIdSocketError(WSGetLastError());
+    }
+    return {TIdScopedSocket(fds[0]), TIdScopedSocket(fds[1])};
+}
+
+void TIdStackPosix::Wake(TIdSocketHandleType writer) {
+    const char byte = 0;
+    // Nonblocking: when the pair is full the reader is already due to wake.
+    (void)!::send(writer, &byte, 1, MSG_NOSIGNAL);
+}
+
+void TIdStackPosix::DrainWake(TIdSocketHandleType reader) {
+    char buf[16];
+    while (::recv(reader, buf, sizeof buf, 0) > 0) {
+    }
+}

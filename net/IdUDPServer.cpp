@@ -1,0 +1,146 @@
+#include "IdUDPServer.h"
+
+#include "IdException.h"
+#include "IdStack.h"
+#include "IdThread.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace {
+bool IsLocalhost(const std::string& host) {
+    static const std::string kLocalhost = "LOCALHOST";
+    return host.size() == kLocalhost.size() &&
+           std::equal(host.begin(), host.end(), kLocalhost.begin(),
+                      [](char a, char b) { return std::toupper(static_cast<unsigned char>(a)) == b; });
+}
+} // namespace
+
+TIdUDPBase::TIdUDPBase() = default;
+TIdUDPBase::~TIdUDPBase() = default;
+
+bool TIdUDPBase::Active() {
+    return GetActive();
+}
+
+void TIdUDPBase::SetActive(bool value) {
+    if (value == GetActive()) {
+        return;
+    }
+    if (value) {
+        AcquireBinding();
+    } else {
+        Deactivate();
+    }
+}
+
+void TIdUDPBase::SetBroadcastEnabled(bool value) {
+    if (value == FBroadcastEnabled) {
+        return;
+    }
+    FBroadcastEnabled = value;
+    if (GetActive()) {
+        ApplyBroadcastSetting();
+    }
+}
+
+void TIdUDPBase::Broadcast(const std::string& Data, int32_t Port) {
+    AcquireBinding().SetBroadcastFlag(true);
+    SendDatagram("255.255.255.255", Port, Data);
+    // Only after a send that went through: a failed one leaves the option on until the next time.
+    ApplyBroadcastSetting();
+}
+
+void TIdUDPBase::SendDatagram(const std::string& Host, int32_t Port, const std::string& Data) {
+    TIdStack& stack = TIdStack::Instance();
+    uint8_t address[4];
+    const std::string resolved = IsLocalhost(Host) ? std::string("127.0.0.1") : Host;
+    if (!ParseDottedQuad(resolved, address) && !ParseDottedQuad(stack.ResolveHost(resolved), address)) {
+        throw EIdSocketError(11001);
+    }
+    TIdSocketHandle& binding = AcquireBinding();
+    const int sent = stack.SendTo(binding.Socket, Data.data(), Data.size(), address, Port);
+    if (sent < 0) {
+        const int code = stack.WSGetLastError();
+        if (code == WSAEMSGSIZE_Code) {
+            throw EIdPackageSizeTooBig();
+        }
+        throw EIdSocketError(code);
+    }
+    if (static_cast<std::size_t>(sent) != Data.size()) {
+        throw EIdNotAllBytesSent();
+    }
+}
+
+TIdUDPServer::TIdUDPServer() = default;
+
+TIdUDPServer::~TIdUDPServer() {
+    Deactivate();
+}
+
+bool TIdUDPServer::GetActive() {
+    const TIdSocketHandle* binding = FSendBinding.load();
+    return binding != nullptr && binding->SocketAllocated;
+}
+
+TIdSocketHandle& TIdUDPServer::AcquireBinding() {
+    if (TIdSocketHandle* binding = FSendBinding.load()) {
+        return *binding;
+    }
+    if (FBindings.Count() == 0) {
+        FBindings.Add();
+    }
+    for (int i = 0; i < FBindings.Count(); ++i) {
+        FBindings[i].AllocateSocket();
+        FBindings[i].Bind();
+    }
+    FSendBinding = &FBindings[0];
+    try {
+        FListener = std::make_unique<TIdUDPListenerThread>(*this, BufferSize);
+    } catch (...) {
+        // Without a listener the endpoint would read active and never receive.
+        FSendBinding = nullptr;
+        throw;
+    }
+    FListener->Start();
+    ApplyBroadcastSetting();
+    return *FSendBinding.load();
+}
+
+void TIdUDPServer::Deactivate() {
+    if (FSendBinding.load() == nullptr) {
+        return;
+    }
+    // Stop first, so a cycle that has not reached a socket yet skips it.
+    if (FListener) {
+        FListener->Stop();
+    }
+    for (int i = 0; i < FBindings.Count(); ++i) {
+        FBindings[i].CloseSocket();
+    }
+    if (FListener) {
+        FListener->WaitFor();
+        FListener.reset();
+    }
+    FSendBinding = nullptr;
+}
+
+void TIdUDPServer::ApplyBroadcastSetting() {
+    if (FSendBinding.load() == nullptr) {
+        return;
+    }
+    for (int i = 0; i < FBindings.Count(); ++i) {
+        FBindings[i].SetBroadcastFlag(FBroadcastEnabled);
+    }
+}
+
+void TIdUDPServer::DeliverDatagram(TMemoryStream& AData, TIdSocketHandle& ABinding) {
+    FSendBinding = &ABinding;
+    FireUDPRead(AData, ABinding);
+}
+
+void TIdUDPServer::FireUDPRead(TMemoryStream& AData, TIdSocketHandle& ABinding) {
+    if (OnUDPRead) {
+        OnUDPRead(*this, AData, ABinding);
+    }
+}

@@ -1,0 +1,126 @@
+#include "MainThreadQueue.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <semaphore>
+#include <thread>
+#include <vector>
+
+namespace {
+// Lives on the stack of the thread that queued it, which waits until the main thread has run it.
+struct PendingCall {
+    const std::function<void()>* call = nullptr;
+    std::exception_ptr error;
+    std::binary_semaphore* signal = nullptr;
+};
+
+// One signal per queuing thread, reused for each of its calls. It outlives the call, so the main thread
+// may still be inside release() when the waiter has already gone on; and the waiter does not have to
+// take the queue lock back from the main thread to wake up.
+std::binary_semaphore& ThreadSignal() {
+    thread_local std::binary_semaphore signal{0};
+    return signal;
+}
+
+std::mutex GQueueLock;
+std::vector<PendingCall*> GPending;
+std::function<void()> GWakeMainThread;
+
+std::atomic<std::thread::id> GMainThread{};
+
+// Set and reset once per delivery, waited on only while a thread is being stopped: the lock and the
+// notification are paid only when someone waits.
+struct ManualResetEvent {
+    std::atomic<bool> set{false};
+    std::atomic<int> waiters{0};
+    std::mutex lock;
+    std::condition_variable changed;
+};
+ManualResetEvent GSyncEvent;
+
+std::thread::id MainThreadId() {
+    std::thread::id none{};
+    GMainThread.compare_exchange_strong(none, std::this_thread::get_id());
+    return GMainThread.load();
+}
+
+void ResetSyncEvent() {
+    GSyncEvent.set.store(false);
+}
+} // namespace
+
+void SetMainThread() {
+    GMainThread.store(std::this_thread::get_id());
+}
+
+bool IsMainThread() {
+    return MainThreadId() == std::this_thread::get_id();
+}
+
+void RunOnMainThread(const std::function<void()>& call) {
+    if (IsMainThread()) {
+        call();
+        return;
+    }
+    PendingCall pending;
+    pending.call = &call;
+    pending.signal = &ThreadSignal();
+    {
+        std::lock_guard lock(GQueueLock);
+        GPending.push_back(&pending);
+        SignalSyncEvent();
+        if (GWakeMainThread) {
+            GWakeMainThread();
+        }
+    }
+    pending.signal->acquire();
+    if (pending.error) {
+        std::rethrow_exception(pending.error);
+    }
+}
+
+bool RunPendingCalls() {
+    if (!IsMainThread()) {
+        return false;
+    }
+    ResetSyncEvent();
+    std::vector<PendingCall*> taken;
+    {
+        std::lock_guard lock(GQueueLock);
+        taken.swap(GPending);
+    }
+    for (PendingCall* pending : taken) {
+        try {
+            (*pending->call)();
+        } catch (...) {
+            // handed back to the queuing thread, which raises it there
+            pending->error = std::current_exception();
+        }
+        // The last touch of the call: once signalled, its owner may leave and take it along.
+        pending->signal->release();
+    }
+    return !taken.empty();
+}
+
+void SetWakeMainThread(std::function<void()> hook) {
+    std::lock_guard lock(GQueueLock);
+    GWakeMainThread = std::move(hook);
+}
+
+void SignalSyncEvent() {
+    GSyncEvent.set.store(true);
+    if (GSyncEvent.waiters.load() > 0) {
+        std::lock_guard lock(GSyncEvent.lock);
+        GSyncEvent.changed.notify_all();
+    }
+}
+
+bool WaitForSyncEvent(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(GSyncEvent.lock);
+    GSyncEvent.waiters.fetch_add(1);
+    const bool set = GSyncEvent.changed.wait_for(lock, timeout, [] { return GSyncEvent.set.load(); });
+    GSyncEvent.waiters.fetch_sub(1);
+    return set;
+}

@@ -1,0 +1,165 @@
+// Activation, binding, deactivation and sending on the real endpoint. The 60000/60001 cases and every
+// broadcast need the private network that the test binary runs in.
+#include "IdException.h"
+#include "IdUDPServer.h"
+#include "NetTestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+constexpr int32_t kLocalPort = 60001;
+constexpr int32_t kDevicePort = 60000;
+
+TEST(EndpointActivation, BindsOneSocketToAllInterfacesOnDefaultPort) {
+    TIdUDPServer server;
+    server.SetDefaultPort(kLocalPort);
+    EXPECT_FALSE(server.Active());
+    EXPECT_EQ(server.SendBinding(), nullptr);
+
+    server.SetActive(true);
+    ASSERT_TRUE(server.Active());
+    ASSERT_EQ(server.Bindings().Count(), 1);
+    EXPECT_EQ(server.Bindings()[0].IP, "0.0.0.0");
+    EXPECT_EQ(server.Bindings()[0].Port, kLocalPort);
+    EXPECT_EQ(server.SendBinding(), &server.Bindings()[0]);
+
+    const TIdSocketHandleType socket = server.Bindings()[0].Socket;
+    server.SetActive(true); // already active: nothing new
+    EXPECT_EQ(server.Bindings().Count(), 1);
+    EXPECT_EQ(server.Bindings()[0].Socket, socket);
+
+    server.SetDefaultPort(5);
+    EXPECT_EQ(server.Bindings()[0].Port, kLocalPort);
+}
+
+TEST(EndpointActivation, DeactivationKeepsBindingsAndFreesThePort) {
+    TIdUDPServer server;
+    server.SetDefaultPort(kLocalPort);
+    server.SetActive(true);
+    server.SetActive(false);
+    EXPECT_FALSE(server.Active());
+    EXPECT_EQ(server.SendBinding(), nullptr);
+    ASSERT_EQ(server.Bindings().Count(), 1);
+    EXPECT_FALSE(server.Bindings()[0].SocketAllocated);
+    EXPECT_EQ(server.Bindings()[0].Port, kLocalPort);
+
+    UdpPeer other("0.0.0.0", kLocalPort); // throws if the port were still held
+    EXPECT_EQ(other.Port(), kLocalPort);
+}
+
+TEST(EndpointActivation, DeactivatingANeverActiveEndpointDoesNothing) {
+    TIdUDPServer server;
+    server.SetActive(false);
+    EXPECT_FALSE(server.Active());
+    EXPECT_EQ(server.Bindings().Count(), 0);
+}
+
+TEST(EndpointActivation, InstanceCountFollowsComponents) {
+    const int before = TIdComponent::InstanceCount();
+    {
+        TIdUDPServer a;
+        TIdUDPServer b;
+        EXPECT_EQ(TIdComponent::InstanceCount(), before + 2);
+    }
+    EXPECT_EQ(TIdComponent::InstanceCount(), before);
+}
+
+TEST(PortInUse, ActivationFailsWithTheBindMessageAndReadsInactive) {
+    auto holder = std::make_unique<UdpPeer>("0.0.0.0", kLocalPort);
+    TIdUDPServer server;
+    server.SetDefaultPort(kLocalPort);
+    try {
+        server.SetActive(true);
+        FAIL() << "bind to a taken port succeeded";
+    } catch (const EIdCouldNotBindSocket& e) {
+        EXPECT_STREQ(e.what(), "Could not bind socket. Address and port are already in use.");
+    }
+    EXPECT_FALSE(server.Active());
+
+    // A second program instance: the same failure, so no address reuse was asked for.
+    TIdUDPServer second;
+    second.SetDefaultPort(kLocalPort);
+    EXPECT_THROW(second.Broadcast("x", kDevicePort), EIdCouldNotBindSocket);
+    EXPECT_FALSE(second.Active());
+
+    holder.reset();
+    UdpPeer device("0.0.0.0", kDevicePort);
+    server.Broadcast("hello", kDevicePort);
+    EXPECT_TRUE(server.Active());
+    const auto got = device.Receive();
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->bytes, "hello");
+    EXPECT_EQ(got->senderPort, kLocalPort);
+}
+
+TEST(BroadcastSend, LeavesFromTheLocalPortAndSwitchesTheOptionOffAfterwards) {
+    UdpPeer device("0.0.0.0", kDevicePort);
+    TIdUDPServer server;
+    server.SetDefaultPort(kLocalPort);
+    server.SetActive(true);
+    EXPECT_EQ(BroadcastOption(server.Bindings()[0].Socket), 0);
+
+    server.Broadcast(std::string("\x00\x01\xFF", 3), kDevicePort);
+    EXPECT_EQ(BroadcastOption(server.Bindings()[0].Socket), 0);
+    const auto got = device.Receive();
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->bytes, std::string("\x00\x01\xFF", 3));
+    EXPECT_EQ(got->senderPort, kLocalPort);
+
+    server.Broadcast("", kDevicePort);
+    const auto empty = device.Receive();
+    ASSERT_TRUE(empty);
+    EXPECT_EQ(empty->bytes.size(), 0u);
+
+    server.SetBroadcastEnabled(true);
+    EXPECT_NE(BroadcastOption(server.Bindings()[0].Socket), 0);
+    server.Broadcast("on", kDevicePort);
+    EXPECT_NE(BroadcastOption(server.Bindings()[0].Socket), 0);
+}
+
+TEST(BroadcastSend, OnAnInactiveEndpointActivatesItAndRepliesAreDelivered) {
+    UdpPeer device("0.0.0.0", kDevicePort);
+    std::vector<Delivery> deliveries;
+    TIdUDPServer server;
+    server.SetDefaultPort(kLocalPort);
+    RecordDeliveries(server, deliveries);
+
+    server.Broadcast("scan", kDevicePort);
+    ASSERT_TRUE(server.Active());
+    const auto request = device.Receive();
+    ASSERT_TRUE(request);
+    device.SendTo(static_cast<uint16_t>(kLocalPort), "reply", "127.0.0.1");
+    ASSERT_TRUE(PumpUntil([&] { return deliveries.size() == 1; }));
+    EXPECT_EQ(deliveries[0].bytes, "reply");
+}
+
+TEST(DatagramSend, ToLocalhostAndTooLong) {
+    UdpPeer peer;
+    TIdUDPServer server;
+    server.SendDatagram("LocalHost", peer.Port(), "abc");
+    const auto got = peer.Receive();
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->bytes, "abc");
+    EXPECT_EQ(got->senderPort, PortOf(server));
+
+    try {
+        server.SendDatagram("127.0.0.1", peer.Port(), std::string(65508, 'x'));
+        FAIL() << "an over-long datagram was sent";
+    } catch (const EIdPackageSizeTooBig& e) {
+        EXPECT_STREQ(e.what(), "Package Size Too Big.");
+    }
+    EXPECT_TRUE(server.Active());
+}
+
+TEST(DatagramSend, BroadcastWithoutTheOptionIsRefusedWithAccessDenied) {
+    UdpPeer device("0.0.0.0", kDevicePort);
+    TIdUDPServer server;
+    try {
+        server.SendDatagram("255.255.255.255", kDevicePort, "x");
+        FAIL() << "broadcast went out without the broadcast option";
+    } catch (const EIdSocketError& e) {
+        EXPECT_EQ(e.LastError(), 10013);
+        EXPECT_STREQ(e.what(), "Socket Error # 10013\r\nAccess denied.");
+    }
+}
+} // namespace
