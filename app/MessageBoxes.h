@@ -19,6 +19,13 @@ void ShowWarning(const QString& text);
 // when its last character compares greater than "."; caption the program title; stop icon.
 void ShowErrorReport(const std::exception& e);
 
+// Start-up failure before the main window exists: the "Application Error" box (no owner, stop icon).
+void ShowApplicationError(const std::exception& e);
+
+// The program title for an executable file name: cut at the first ".", every character after the
+// first in lower case ("PROJECT1.EXE" gives "Project1").
+QString ProgramTitle(const QString& executableFileName);
+
 // Test seam: when set, boxes are handed to the hook instead of being shown. Pass {} to restore.
 void SetMessageBoxHook(std::function<void(const BoxRecord&)> hook);
 

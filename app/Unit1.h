@@ -16,6 +16,9 @@ class QComboBox;
 class QMenu;
 class QButtonGroup;
 class QRadioButton;
+class QCloseEvent;
+class QFocusEvent;
+class QKeyEvent;
 
 // Module state of Unit1, shared by the handlers; main thread only.
 extern int ScanPending;
@@ -24,7 +27,7 @@ extern std::string LastReplyHex;
 
 class TForm1 : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit TForm1(QWidget* parent = nullptr);
     ~TForm1() override;
 
@@ -83,6 +86,20 @@ public:
     // is destroyed.
     void ShutdownEndpoint();
 
+  private:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+    void CreateComponents();
+    void CreateRadioGroup1Items();
+    void SetTabOrder();
+    void WireEvents();
+    void WireEditRules();
+    bool FilterEditKey(QLineEdit& edit, QKeyEvent& event);
+    void EditFocusLeft(QLineEdit& edit, const QFocusEvent& event);
+    void EditContextMenu(QLineEdit& edit);
+
+    QButtonGroup* RadioGroup1Items;
 };
 
 extern TForm1* Form1;

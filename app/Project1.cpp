@@ -1,0 +1,9 @@
+// The program entry: the application object, then the one main window until it is closed.
+#include "ProgramShell.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    return RunProgram();
+}

@@ -1,0 +1,88 @@
+// The program shell: start-up to the visible window, and the ways it ends.
+#include "FormFixture.h"
+#include "ProgramShell.h"
+
+#include "Delay.h"
+
+#include <QApplication>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// Runs the program's own start-up, loop and shutdown; then, once the window is up, calls act on it.
+int RunProgramAnd(const std::function<void(TForm1&)>& act) {
+    auto* poll = new QTimer(QCoreApplication::instance());
+    QObject::connect(poll, &QTimer::timeout, [poll, act] {
+        if (Form1 != nullptr && Form1->isVisible()) {
+            poll->stop();
+            poll->deleteLater();
+            act(*Form1);
+        }
+    });
+    poll->start(10);
+    return RunProgram();
+}
+
+class Shell : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        SetMessageBoxHook([this](const BoxRecord& box) { boxes.push_back(box); });
+    }
+    void TearDown() override { RecordNoBoxes(); }
+    std::vector<BoxRecord> boxes;
+};
+
+TEST_F(Shell, ExitButtonEndsTheProgramWithStatusZero) {
+    bool sawEndpointActive = false;
+    const int status = RunProgramAnd([&](TForm1& form) {
+        sawEndpointActive = form.IdUDPServer1->Active();
+        EXPECT_EQ(form.pos(), QPoint(363, 197));
+        QTest::mouseClick(form.Button7, Qt::LeftButton);
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(sawEndpointActive);
+    EXPECT_EQ(Form1, nullptr);
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(Shell, CloseBoxEndsTheProgramLikeTheExitButton) {
+    const int status = RunProgramAnd([](TForm1& form) { EXPECT_TRUE(form.close()); });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(Form1, nullptr);
+}
+
+// A handler waiting in Delay when the window is closed runs to its end before the loop ends.
+TEST_F(Shell, CloseDuringAWaitLetsTheWaitFinish) {
+    std::vector<std::string> order;
+    const int status = RunProgramAnd([&](TForm1& form) {
+        QTimer::singleShot(50, &form, [&form, &order] {
+            order.push_back("exit pressed");
+            QTest::mouseClick(form.Button7, Qt::LeftButton);
+        });
+        order.push_back("wait begins");
+        Delay(400);
+        order.push_back(Form1 != nullptr ? "wait ended, window alive" : "wait ended, window gone");
+    });
+    order.push_back("program ended");
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(order, (std::vector<std::string>{"wait begins", "exit pressed", "wait ended, window alive",
+                                               "program ended"}));
+}
+
+TEST_F(Shell, ADisabledWindowRefusesTheCloseBox) {
+    const int status = RunProgramAnd([](TForm1& form) {
+        form.setEnabled(false);
+        EXPECT_FALSE(form.close());
+        EXPECT_TRUE(form.isVisible());
+        form.setEnabled(true);
+        EXPECT_TRUE(form.close());
+    });
+    EXPECT_EQ(status, 0);
+}
+
+} // namespace
