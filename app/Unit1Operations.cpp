@@ -1,0 +1,229 @@
+// The device operations of the main window: scan, configuration read, the receive handler through
+// which every datagram enters the logic, and the write sequence.
+#include "Unit1.h"
+
+#include "ConvertError.h"
+#include "Delay.h"
+#include "DeviceMessages.h"
+#include "HexCodec.h"
+#include "MessageBoxes.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+int ScanPending = 0;
+int ReadPending = 0;
+std::string LastReplyHex;
+
+namespace {
+
+// The framework's list error, raised when a list is read at a row it does not have.
+class EListError : public std::runtime_error {
+  public:
+    explicit EListError(int index)
+        : std::runtime_error("List index out of bounds (" + std::to_string(index) + ")") {}
+};
+
+std::string SelectedText(const QListWidget& list) {
+    const int row = list.currentRow();
+    if (row < 0 || row >= list.count()) {
+        throw EListError(row);
+    }
+    return list.item(row)->text().toStdString();
+}
+
+// Selecting from code raises no click (the lists fire only on user input), so the two lists never
+// start reads for each other.
+void SelectRow(QListWidget& list, int row) {
+    if (row >= 0 && row < list.count()) {
+        list.setCurrentRow(row);
+    } else {
+        list.setCurrentRow(-1);
+    }
+}
+
+void ShowOctets(const std::array<int32_t, 4>& octets, const std::array<QLineEdit*, 4>& edits) {
+    for (std::size_t i = 0; i < edits.size(); ++i) {
+        edits[i]->setText(QString::number(octets[i]));
+    }
+}
+
+// A mode or speed code the tables do not know leaves that selection as the user last saw it, rather
+// than showing a value the device does not hold.
+void ShowConfigRecord(TForm1& form, const std::string& recordHex) {
+    const ConfigRecordFields fields = ReadConfigRecord(recordHex);
+    if (const auto entry = ModeEntryForCode(fields.modeCode)) {
+        form.SetRadioGroup1ItemIndex(*entry);
+    }
+    ShowOctets(fields.deviceIp, {form.IP1, form.IP2, form.IP3, form.IP4});
+    ShowOctets(fields.subnetMask, {form.ym1, form.ym2, form.ym3, form.ym4});
+    ShowOctets(fields.gateway, {form.wg1, form.wg2, form.wg3, form.wg4});
+    ShowOctets(fields.remoteIp, {form.YCIP1, form.YCIP2, form.YCIP3, form.YCIP4});
+    form.post->setText(QString::number(fields.port));
+    if (const auto entry = BaudEntryForCode(fields.baudCode)) {
+        form.ComboBox1->setCurrentIndex(*entry);
+    }
+}
+
+std::array<std::string, 4> OctetTexts(const std::array<QLineEdit*, 4>& edits) {
+    return {edits[0]->text().toStdString(), edits[1]->text().toStdString(), edits[2]->text().toStdString(),
+            edits[3]->text().toStdString()};
+}
+
+constexpr int SendsPerStep = 10;
+
+struct WriteStep {
+    CommandCode code;
+    uint32_t waitMs;
+    const char* successText;
+    const char* warningText;
+    // Read at every attempt, so an edit made during the waits is what the next send carries.
+    // None: nothing to send in this attempt (no entry selected).
+    std::function<std::optional<std::string>(const TForm1&)> param;
+};
+
+// The devices take the values in this order, not in the order of their command codes.
+const std::array<WriteStep, 8>& WriteSteps() {
+    static const std::array<WriteStep, 8> steps{{
+        {CommandCode::DeviceIp, 1000, "IP写入成功！", "IP写入缓冲区失败！",
+         [](const TForm1& f) {
+             return std::optional(OctetsParam(OctetTexts({f.IP1, f.IP2, f.IP3, f.IP4})));
+         }},
+        {CommandCode::SubnetMask, 1000, "子掩码写入成功！", "子掩码写入缓冲区失败！",
+         [](const TForm1& f) {
+             return std::optional(OctetsParam(OctetTexts({f.ym1, f.ym2, f.ym3, f.ym4})));
+         }},
+        {CommandCode::NetworkMode, 1000, "网络模式写入成功！", "网络模式写入缓冲区失败！",
+         [](const TForm1& f) { return ModeParam(f.RadioGroup1ItemIndex()); }},
+        {CommandCode::RemoteIp, 1000, "远程IP写入成功！", "远程IP写入缓冲区失败！",
+         [](const TForm1& f) {
+             return std::optional(OctetsParam(OctetTexts({f.YCIP1, f.YCIP2, f.YCIP3, f.YCIP4})));
+         }},
+        {CommandCode::Gateway, 1000, "网关写入成功！", "网关写入缓冲区失败！",
+         [](const TForm1& f) {
+             return std::optional(OctetsParam(OctetTexts({f.wg1, f.wg2, f.wg3, f.wg4})));
+         }},
+        {CommandCode::LocalPort, 1000, "端口号写入成功！", "端口号写入缓冲区失败！",
+         [](const TForm1& f) { return std::optional(PortParam(f.post->text().toStdString())); }},
+        {CommandCode::SerialSpeed, 1000, "波特率写入成功！", "波特率写入缓冲区失败！",
+         [](const TForm1& f) { return BaudParam(f.ComboBox1->currentIndex()); }},
+        {CommandCode::Commit, 1200, "设置成功！请重新启动一下设备！", "设置失败！",
+         [](const TForm1&) { return std::optional(CommitParam()); }},
+    }};
+    return steps;
+}
+
+// Sends until the device acknowledges or the sends run out. The tenth send is never checked: its
+// acknowledgement could only arrive during a wait that is already the last one.
+bool RunWriteStep(TForm1& form, const std::string& macText, const WriteStep& step) {
+    const std::string ack = WriteAckText(step.code);
+    for (int sends = 1;; ++sends) {
+        if (const auto param = step.param(form)) {
+            form.IdUDPServer1->Broadcast(WriteCommand(macText, step.code, *param), DevicePort);
+        }
+        // The wait always runs to its end: only the last datagram before it ends counts.
+        Delay(step.waitMs);
+        if (sends == SendsPerStep) {
+            return false;
+        }
+        if (LastReplyHex == ack) {
+            form.SetStatusText(QString::fromUtf8(step.successText));
+            return true;
+        }
+    }
+}
+
+// Keeps the whole window out of the user's reach for one press, and gives it back at every end,
+// including an error unwinding towards the report (which must not find a dead window behind it).
+class WindowDisabledScope {
+  public:
+    explicit WindowDisabledScope(QWidget& window) : FWindow(window) { FWindow.setEnabled(false); }
+    ~WindowDisabledScope() { FWindow.setEnabled(true); }
+    WindowDisabledScope(const WindowDisabledScope&) = delete;
+    WindowDisabledScope& operator=(const WindowDisabledScope&) = delete;
+
+  private:
+    QWidget& FWindow;
+};
+
+} // namespace
+
+void TForm1::Button2Click(QObject* /*Sender*/) {
+    ScanPending = 1;
+    ReadPending = 0;
+    try {
+        ListBox1->clear();
+        ListBox2->clear();
+        Button1->setEnabled(false);
+        SetStatusText(QString());
+        IdUDPServer1->Broadcast(ScanRequest(), DevicePort);
+        Delay(1500);
+        SelectRow(*ListBox1, 0);
+        ListBox1Click(nullptr);
+    } catch (...) {
+        // A scan ends silently whatever went wrong: no device found shows up here as the read's
+        // list error, and a failed send needs no box either. Nothing is undone.
+    }
+}
+
+void TForm1::IdUDPServer1UDPRead(TIdUDPServer& /*Sender*/, TMemoryStream& AData, TIdSocketHandle& ABinding) {
+    try {
+        LastReplyHex = BytesToHex(AData.ReadAll());
+        if (ScanPending == 1) {
+            // A reply too short to carry a DeviceId names no device that could be read or written.
+            if (const auto mac = MacTextFromScanReply(LastReplyHex)) {
+                ListBox1->addItem(QString::fromStdString(ABinding.SenderIP));
+                ListBox2->addItem(QString::fromStdString(*mac));
+            }
+        } else if (ReadPending == 1) {
+            ShowConfigRecord(*this, LastReplyHex);
+            ReadPending = 0;
+            ScanPending = 0;
+        }
+    } catch (...) {
+        // Nothing raised while taking a datagram in may reach the listener; the flags keep what
+        // they had, so the next datagram is read the same way.
+    }
+}
+
+void TForm1::ListBox1Click(QObject* /*Sender*/) {
+    ReadPending = 1;
+    ScanPending = 0;
+    SelectRow(*ListBox2, ListBox1->currentRow());
+    Button1->setEnabled(true);
+    const std::string macText = SelectedText(*ListBox2);
+    IdUDPServer1->Broadcast(ConfigReadRequest(macText), DevicePort);
+}
+
+void TForm1::ListBox2Click(QObject* /*Sender*/) {
+    SelectRow(*ListBox1, ListBox2->currentRow());
+    ListBox1Click(nullptr);
+}
+
+void TForm1::Button1Click(QObject* /*Sender*/) {
+    const WindowDisabledScope disabled(*this);
+    // A read still waiting for its record would take the first acknowledgement as that record and
+    // overwrite the very fields the later steps send.
+    ReadPending = 0;
+    SetStatusText(QString());
+    if (ListBox1->currentRow() < 0 || ListBox2->currentRow() < 0) {
+        ShowWarning(QString::fromUtf8("要设置的设备不能为空，请选择一个要配置的设备！"));
+        return;
+    }
+    const std::string macText = SelectedText(*ListBox2);
+    for (const WriteStep& step : WriteSteps()) {
+        if (!RunWriteStep(*this, macText, step)) {
+            ShowWarning(QString::fromUtf8(step.warningText));
+            return;
+        }
+    }
+}
