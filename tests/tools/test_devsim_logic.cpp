@@ -1,7 +1,7 @@
-// The simulator's own logic without sockets: its command-line device specs, the answers a device
+// The simulator's own logic without sockets: its command-line device profiles, the answers a device
 // lays out (read back with the workstation's own readers) and what it does with each request.
 #include "DeviceMessages.h"
-#include "DeviceSpec.h"
+#include "DeviceProfile.h"
 #include "DeviceWire.h"
 #include "HexCodec.h"
 #include "SimulatedDevice.h"
@@ -21,7 +21,7 @@ std::string Write(CommandCode code, const std::string& paramHex, const std::stri
 }
 
 SimulatedDevice Device(const std::string& extra = "") {
-    return SimulatedDevice(ParseDeviceSpec("id=1A2B3C4D5E,ip=10.77.1.7" + extra, 1));
+    return SimulatedDevice(ParseDeviceProfile("id=1A2B3C4D5E,ip=10.77.1.7" + extra, 1));
 }
 
 std::vector<std::string> Hex(const Reaction& r) {
@@ -36,7 +36,7 @@ std::vector<std::string> Hex(const Reaction& r) {
 // --- command line ----------------------------------------------------------------------------------
 
 TEST(DevsimSpec, DefaultsComeFromTheOrdinal) {
-    const DeviceSpec s = ParseDeviceSpec("", 3);
+    const DeviceProfile s = ParseDeviceProfile("", 3);
     EXPECT_EQ(s.id, "5AD7000003");
     EXPECT_EQ(FormatIpv4(s.sourceIp), "10.77.1.3");
     EXPECT_EQ(FormatStateLine(s, s.config),
@@ -45,7 +45,7 @@ TEST(DevsimSpec, DefaultsComeFromTheOrdinal) {
 }
 
 TEST(DevsimSpec, KeysSetConfigurationAndFaults) {
-    const DeviceSpec s = ParseDeviceSpec("id=a1b2c3d4e5,ip=10.77.1.40,mode=04,port=8080,devip=192.168.1.7,"
+    const DeviceProfile s = ParseDeviceProfile("id=a1b2c3d4e5,ip=10.77.1.40,mode=04,port=8080,devip=192.168.1.7,"
                                          "remoteip=192.168.1.10,gateway=192.168.1.1,mask=255.255.0.0,baud=FC,"
                                          "delay=250,ackfrom=01:3,ackfrom=07:2,noack=FF,wrongack=04:02,"
                                          "scantwice=1,stray=1,silent=0,scanreply=short",
@@ -62,11 +62,11 @@ TEST(DevsimSpec, KeysSetConfigurationAndFaults) {
     EXPECT_EQ(s.faults.scanReply, ScanReplyShape::Short);
 }
 
-class DevsimSpecRejects : public testing::TestWithParam<const char*> {};
-TEST_P(DevsimSpecRejects, WithAnError) {
-    EXPECT_THROW(ParseDeviceSpec(GetParam(), 1), SpecError);
+class DevsimProfileRejects : public testing::TestWithParam<const char*> {};
+TEST_P(DevsimProfileRejects, WithAnError) {
+    EXPECT_THROW(ParseDeviceProfile(GetParam(), 1), ProfileError);
 }
-INSTANTIATE_TEST_SUITE_P(BadKeys, DevsimSpecRejects,
+INSTANTIATE_TEST_SUITE_P(BadKeys, DevsimProfileRejects,
                          testing::Values("id=1A2B3C4D", "id=1A2B3C4D5G", "ip=10.77.1", "ip=10.77.1.256",
                                          "mode=4", "mode=100", "port=65536", "port=-1", "port=80a",
                                          "baud=XYZ", "delay=soon", "ackfrom=01", "ackfrom=01:0",
@@ -74,7 +74,7 @@ INSTANTIATE_TEST_SUITE_P(BadKeys, DevsimSpecRejects,
                                          "scantwice=yes", "scanreply=long", "colour=red", "novalue"));
 
 TEST(DevsimSpec, ManyGivesDistinctIdsAndConsecutiveAddresses) {
-    const auto group = ParseManySpec("3,base_ip=10.77.1.254,mode=02,delay=5,stagger=10", 4);
+    const auto group = ParseManyProfile("3,base_ip=10.77.1.254,mode=02,delay=5,stagger=10", 4);
     ASSERT_EQ(group.size(), 3u);
     EXPECT_EQ(group[0].id, "5AD7000004");
     EXPECT_EQ(group[2].id, "5AD7000006");
@@ -83,10 +83,10 @@ TEST(DevsimSpec, ManyGivesDistinctIdsAndConsecutiveAddresses) {
     EXPECT_EQ(group[2].config.mode, 0x02);
     EXPECT_EQ(group[0].faults.delayMs, 5);
     EXPECT_EQ(group[2].faults.delayMs, 25);
-    EXPECT_THROW(ParseManySpec("3,mode=02", 1), SpecError); // no base
-    EXPECT_THROW(ParseManySpec("3,base_ip=10.77.1.1,id=1A2B3C4D5E", 1), SpecError);
-    EXPECT_THROW(ParseManySpec("0,base_ip=10.77.1.1", 1), SpecError);
-    EXPECT_THROW(ParseManySpec("2,base_ip=255.255.255.255", 1), SpecError);
+    EXPECT_THROW(ParseManyProfile("3,mode=02", 1), ProfileError); // no base
+    EXPECT_THROW(ParseManyProfile("3,base_ip=10.77.1.1,id=1A2B3C4D5E", 1), ProfileError);
+    EXPECT_THROW(ParseManyProfile("0,base_ip=10.77.1.1", 1), ProfileError);
+    EXPECT_THROW(ParseManyProfile("2,base_ip=255.255.255.255", 1), ProfileError);
 }
 
 // --- answers, as the workstation reads them ------------------------------------------------------------
@@ -102,7 +102,7 @@ TEST(DevsimWire, ScanReplyNamesTheDeviceAsTheWorkstationReadsIt) {
 }
 
 TEST(DevsimWire, ConfigRecordReadsBackEveryFieldWithTheSpeedLast) {
-    const DeviceSpec s = ParseDeviceSpec("mode=04,port=8080,devip=192.168.1.7,remoteip=192.168.1.10,"
+    const DeviceProfile s = ParseDeviceProfile("mode=04,port=8080,devip=192.168.1.7,remoteip=192.168.1.10,"
                                          "gateway=192.168.1.1,mask=255.255.254.0,baud=F4",
                                          1);
     const std::string rec = ConfigRecordBytes(s.id, s.config);
@@ -156,7 +156,7 @@ TEST(DevsimDevice, WrittenValuesTakeEffectOnlyOnTheCommit) {
     const Reaction commit = d.Handle(Req(Write(CommandCode::Commit, CommitParam())));
     EXPECT_TRUE(commit.committed);
     EXPECT_EQ(Hex(commit), std::vector<std::string>{"FF010D0A"});
-    const DeviceSpec after = d.Spec();
+    const DeviceProfile after = d.Profile();
     EXPECT_EQ(FormatStateLine(after, d.Committed()),
               "1A2B3C4D5E ip=10.77.1.7 mode=04 port=8080 devip=192.168.1.7 remoteip=192.168.1.10 "
               "gateway=192.168.1.1 mask=255.255.254.0 baud=FC");

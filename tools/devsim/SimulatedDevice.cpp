@@ -13,11 +13,11 @@ Ipv4 Octets(const std::string& params) {
 
 } // namespace
 
-SimulatedDevice::SimulatedDevice(DeviceSpec spec) : spec_(std::move(spec)), pending_(spec_.config) {}
+SimulatedDevice::SimulatedDevice(DeviceProfile profile) : profile_(std::move(profile)), pending_(profile_.config) {}
 
 bool SimulatedDevice::Acknowledges(uint8_t code) {
     const int send = ++sends_[code];
-    const FaultKnobs& f = spec_.faults;
+    const FaultKnobs& f = profile_.faults;
     if (f.noAck.count(code) != 0)
         return false;
     const auto from = f.ackFrom.find(code);
@@ -54,10 +54,10 @@ void SimulatedDevice::Buffer(uint8_t code, const std::string& p) {
 
 Reaction SimulatedDevice::Handle(const Request& request) {
     Reaction r;
-    const FaultKnobs& f = spec_.faults;
+    const FaultKnobs& f = profile_.faults;
     if (request.kind == RequestKind::Malformed || request.kind == RequestKind::Foreign)
         return r;
-    if (request.kind == RequestKind::Addressed && request.deviceId != spec_.id) {
+    if (request.kind == RequestKind::Addressed && request.deviceId != profile_.id) {
         r.outcome = Outcome::OtherDevice;
         return r;
     }
@@ -67,7 +67,7 @@ Reaction SimulatedDevice::Handle(const Request& request) {
     }
     if (request.kind == RequestKind::Scan) {
         r.outcome = Outcome::Answered;
-        r.replies.push_back(ScanReplyBytes(spec_.id, spec_.config, f.scanReply));
+        r.replies.push_back(ScanReplyBytes(profile_.id, profile_.config, f.scanReply));
         if (f.scanTwice)
             r.replies.push_back(r.replies.front());
         return r;
@@ -79,11 +79,11 @@ Reaction SimulatedDevice::Handle(const Request& request) {
     }
     r.outcome = Outcome::Answered;
     if (request.code == static_cast<uint8_t>(CommandCode::ReadConfig)) {
-        r.replies.push_back(ConfigRecordBytes(spec_.id, spec_.config));
+        r.replies.push_back(ConfigRecordBytes(profile_.id, profile_.config));
         return r;
     }
     if (request.code == static_cast<uint8_t>(CommandCode::Commit)) {
-        spec_.config = pending_;
+        profile_.config = pending_;
         r.committed = true;
     } else {
         Buffer(request.code, request.params);

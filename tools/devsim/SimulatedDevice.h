@@ -1,7 +1,7 @@
 #pragma once
 // One simulated device: reads requests, answers them, keeps its configuration. Written values wait
 // in a buffer and become the configuration only on the commit, as on the real units. No sockets.
-#include "DeviceSpec.h"
+#include "DeviceProfile.h"
 #include "DeviceWire.h"
 
 #include <map>
@@ -23,19 +23,19 @@ struct Reaction {
 
 class SimulatedDevice {
   public:
-    explicit SimulatedDevice(DeviceSpec spec);
+    explicit SimulatedDevice(DeviceProfile profile);
 
     Reaction Handle(const Request& request);
 
-    const DeviceSpec& Spec() const { return spec_; }
-    const DeviceConfig& Committed() const { return spec_.config; }
+    const DeviceProfile& Profile() const { return profile_; }
+    const DeviceConfig& Committed() const { return profile_.config; }
     const DeviceConfig& Pending() const { return pending_; }
 
   private:
     bool Acknowledges(uint8_t code);
     void Buffer(uint8_t code, const std::string& params);
 
-    DeviceSpec spec_; // spec_.config is the committed configuration
+    DeviceProfile profile_; // profile_.config is the committed configuration
     DeviceConfig pending_;
     std::map<uint8_t, int> sends_; // per code, requests of ours received so far
 };

@@ -25,16 +25,16 @@ void WriteFileAtomically(const std::string& path, const std::string& text) {
         throw std::runtime_error("cannot rename " + tmp + " to " + path + ": " + std::strerror(errno));
 }
 
-Simulator::Simulator(SimulatorOptions options, std::vector<DeviceSpec> devices)
+Simulator::Simulator(SimulatorOptions options, std::vector<DeviceProfile> devices)
     : options_(std::move(options)), socket_(options_.listenPort) {
     std::set<Ipv4> checked;
     std::set<std::string> ids;
-    for (auto& spec : devices) {
-        if (!ids.insert(spec.id).second)
-            throw std::runtime_error("two devices with the id " + spec.id);
-        if (checked.insert(spec.sourceIp).second)
-            RequireLocalAddress(spec.sourceIp);
-        devices_.emplace_back(std::move(spec));
+    for (auto& profile : devices) {
+        if (!ids.insert(profile.id).second)
+            throw std::runtime_error("two devices with the id " + profile.id);
+        if (checked.insert(profile.sourceIp).second)
+            RequireLocalAddress(profile.sourceIp);
+        devices_.emplace_back(std::move(profile));
     }
     if (!options_.logPath.empty()) {
         log_.reset(std::fopen(options_.logPath.c_str(), "w"));
@@ -55,7 +55,7 @@ void Simulator::WriteStateFile() const {
         return;
     std::string text;
     for (const auto& d : devices_)
-        text += FormatStateLine(d.Spec(), d.Committed()) + "\n";
+        text += FormatStateLine(d.Profile(), d.Committed()) + "\n";
     WriteFileAtomically(options_.statePath, text);
 }
 
@@ -77,9 +77,9 @@ void Simulator::OnDatagram(const ReceivedDatagram& d) {
         Reaction r = device.Handle(request);
         anyMine |= r.outcome != Outcome::OtherDevice;
         committed |= r.committed;
-        const auto due = Clock::now() + std::chrono::milliseconds(device.Spec().faults.delayMs);
+        const auto due = Clock::now() + std::chrono::milliseconds(device.Profile().faults.delayMs);
         for (auto& payload : r.replies)
-            queue_.push({due, nextSeq_++, device.Spec().sourceIp, d.fromIp, std::move(payload)});
+            queue_.push({due, nextSeq_++, device.Profile().sourceIp, d.fromIp, std::move(payload)});
     }
     if (!anyMine)
         std::cerr << "devsim: ignored request for " << request.deviceId << ": no such device\n";

@@ -22,7 +22,7 @@ struct SimulatorOptions {
 
 class Simulator {
   public:
-    Simulator(SimulatorOptions options, std::vector<DeviceSpec> devices); // throws std::runtime_error
+    Simulator(SimulatorOptions options, std::vector<DeviceProfile> devices); // throws std::runtime_error
     // Runs until SIGTERM or SIGINT (which the caller has blocked); returns the exit status.
     int Run();
 

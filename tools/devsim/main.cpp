@@ -1,5 +1,5 @@
 // devsim: stands in for the serial-to-Ethernet devices, one or many, on UDP port 60000.
-#include "DeviceSpec.h"
+#include "DeviceProfile.h"
 #include "DevsimSocket.h"
 #include "Simulator.h"
 
@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
     sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
 
     SimulatorOptions options;
-    std::vector<DeviceSpec> devices;
+    std::vector<DeviceProfile> devices;
     try {
         int ordinal = 1;
         for (int i = 1; i < argc; ++i) {
@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
                 return 0;
             }
             if (i + 1 >= argc)
-                throw SpecError(arg + ": missing value (or unknown option)");
+                throw ProfileError(arg + ": missing value (or unknown option)");
             const std::string value = argv[++i];
             if (arg == "--log") {
                 options.logPath = value;
@@ -70,19 +70,19 @@ int main(int argc, char** argv) {
             } else if (arg == "--ready") {
                 options.readyPath = value;
             } else if (arg == "--device") {
-                devices.push_back(ParseDeviceSpec(value, ordinal++));
+                devices.push_back(ParseDeviceProfile(value, ordinal++));
             } else if (arg == "--many") {
-                auto group = ParseManySpec(value, ordinal);
+                auto group = ParseManyProfile(value, ordinal);
                 ordinal += static_cast<int>(group.size());
                 for (auto& d : group)
                     devices.push_back(std::move(d));
             } else {
-                throw SpecError("unknown option " + arg);
+                throw ProfileError("unknown option " + arg);
             }
         }
         if (devices.empty())
-            throw SpecError("no device given");
-    } catch (const SpecError& e) {
+            throw ProfileError("no device given");
+    } catch (const ProfileError& e) {
         std::cerr << "devsim: " << e.what() << "\n\n" << Usage;
         return 2;
     }

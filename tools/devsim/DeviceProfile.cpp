@@ -1,4 +1,4 @@
-#include "DeviceSpec.h"
+#include "DeviceProfile.h"
 
 #include <cctype>
 #include <cstdio>
@@ -34,17 +34,17 @@ std::string Upper(std::string text) {
 
 long ParseDecimal(const std::string& key, const std::string& value, long min, long max) {
     if (value.empty() || value.size() > 9 || value.find_first_not_of("0123456789") != std::string::npos)
-        throw SpecError(key + "=" + value + ": expected a decimal number");
+        throw ProfileError(key + "=" + value + ": expected a decimal number");
     const long n = std::stol(value);
     if (n < min || n > max)
-        throw SpecError(key + "=" + value + ": out of range " + std::to_string(min) + ".." +
+        throw ProfileError(key + "=" + value + ": out of range " + std::to_string(min) + ".." +
                         std::to_string(max));
     return n;
 }
 
 uint8_t ParseHexByte(const std::string& key, const std::string& value) {
     if (!IsHexDigits(value, 2))
-        throw SpecError(key + "=" + value + ": expected two hex digits");
+        throw ProfileError(key + "=" + value + ": expected two hex digits");
     return static_cast<uint8_t>(std::stoi(value, nullptr, 16));
 }
 
@@ -53,21 +53,21 @@ uint8_t ParseCode(const std::string& key, const std::string& value, bool allowRe
     const uint8_t code = ParseHexByte(key, value);
     static const std::set<uint8_t> WriteCodes = {0x01, 0x07, 0x04, 0x02, 0x03, 0x05, 0x06, 0xFF};
     if (WriteCodes.count(code) == 0 && !(allowRead && code == 0x0A))
-        throw SpecError(key + "=" + value + ": not a command code");
+        throw ProfileError(key + "=" + value + ": not a command code");
     return code;
 }
 
 std::pair<std::string, std::string> CodePair(const std::string& key, const std::string& value) {
     const auto colon = value.find(':');
     if (colon == std::string::npos)
-        throw SpecError(key + "=" + value + ": expected CODE:VALUE");
+        throw ProfileError(key + "=" + value + ": expected CODE:VALUE");
     return {value.substr(0, colon), value.substr(colon + 1)};
 }
 
 Ipv4 ParseIpKey(const std::string& key, const std::string& value) {
     const auto ip = ParseIpv4(value);
     if (!ip)
-        throw SpecError(key + "=" + value + ": expected a dotted quad");
+        throw ProfileError(key + "=" + value + ": expected a dotted quad");
     return *ip;
 }
 
@@ -76,19 +76,19 @@ bool ParseFlag(const std::string& key, const std::string& value) {
         return true;
     if (value == "0")
         return false;
-    throw SpecError(key + "=" + value + ": expected 0 or 1");
+    throw ProfileError(key + "=" + value + ": expected 0 or 1");
 }
 
 // Applies one key to a device; false when the key is not a device key.
-bool ApplyKey(DeviceSpec& spec, const std::string& key, const std::string& value) {
-    DeviceConfig& c = spec.config;
-    FaultKnobs& f = spec.faults;
+bool ApplyKey(DeviceProfile& profile, const std::string& key, const std::string& value) {
+    DeviceConfig& c = profile.config;
+    FaultKnobs& f = profile.faults;
     if (key == "id") {
         if (!IsHexDigits(value, 10))
-            throw SpecError("id=" + value + ": expected ten hex digits");
-        spec.id = Upper(value);
+            throw ProfileError("id=" + value + ": expected ten hex digits");
+        profile.id = Upper(value);
     } else if (key == "ip") {
-        spec.sourceIp = ParseIpKey(key, value);
+        profile.sourceIp = ParseIpKey(key, value);
     } else if (key == "mode") {
         c.mode = ParseHexByte(key, value);
     } else if (key == "port") {
@@ -127,7 +127,7 @@ bool ApplyKey(DeviceSpec& spec, const std::string& key, const std::string& value
         else if (value == "normal")
             f.scanReply = ScanReplyShape::Normal;
         else
-            throw SpecError("scanreply=" + value + ": expected short, malformed or normal");
+            throw ProfileError("scanreply=" + value + ": expected short, malformed or normal");
     } else {
         return false;
     }
@@ -137,25 +137,25 @@ bool ApplyKey(DeviceSpec& spec, const std::string& key, const std::string& value
 std::pair<std::string, std::string> KeyValue(const std::string& item) {
     const auto eq = item.find('=');
     if (eq == std::string::npos || eq == 0)
-        throw SpecError("'" + item + "': expected key=value");
+        throw ProfileError("'" + item + "': expected key=value");
     return {item.substr(0, eq), item.substr(eq + 1)};
 }
 
-DeviceSpec DefaultSpec(int ordinal) {
-    DeviceSpec spec;
+DeviceProfile DefaultProfile(int ordinal) {
+    DeviceProfile profile;
     char id[11];
     std::snprintf(id, sizeof id, "5AD7%06X", static_cast<unsigned>(ordinal) & 0xFFFFFFu);
-    spec.id = id;
-    spec.sourceIp = {10, 77, 1, static_cast<uint8_t>(ordinal)};
-    return spec;
+    profile.id = id;
+    profile.sourceIp = {10, 77, 1, static_cast<uint8_t>(ordinal)};
+    return profile;
 }
 
 // The device's own address and a gateway on its subnet, unless the command line says otherwise.
-void FillAddressDefaults(DeviceSpec& spec, bool haveDevIp, bool haveGateway) {
+void FillAddressDefaults(DeviceProfile& profile, bool haveDevIp, bool haveGateway) {
     if (!haveDevIp)
-        spec.config.deviceIp = spec.sourceIp;
+        profile.config.deviceIp = profile.sourceIp;
     if (!haveGateway)
-        spec.config.gateway = {spec.sourceIp[0], spec.sourceIp[1], spec.sourceIp[2], 254};
+        profile.config.gateway = {profile.sourceIp[0], profile.sourceIp[1], profile.sourceIp[2], 254};
 }
 
 uint32_t ToHost(const Ipv4& ip) {
@@ -191,31 +191,31 @@ std::string FormatIpv4(const Ipv4& ip) {
            std::to_string(ip[3]);
 }
 
-DeviceSpec ParseDeviceSpec(const std::string& text, int ordinal) {
-    DeviceSpec spec = DefaultSpec(ordinal);
+DeviceProfile ParseDeviceProfile(const std::string& text, int ordinal) {
+    DeviceProfile profile = DefaultProfile(ordinal);
     bool haveIp = false, haveDevIp = false, haveGateway = false;
     for (const auto& item : Split(text, ',')) {
         if (item.empty())
             continue;
         const auto [key, value] = KeyValue(item);
-        if (!ApplyKey(spec, key, value))
-            throw SpecError("--device: unknown key '" + key + "'");
+        if (!ApplyKey(profile, key, value))
+            throw ProfileError("--device: unknown key '" + key + "'");
         haveIp |= key == "ip";
         haveDevIp |= key == "devip";
         haveGateway |= key == "gateway";
     }
     if (!haveIp && (ordinal < 1 || ordinal > 254))
-        throw SpecError("--device " + text + ": needs ip= (no default past the 254th device)");
-    FillAddressDefaults(spec, haveDevIp, haveGateway);
-    return spec;
+        throw ProfileError("--device " + text + ": needs ip= (no default past the 254th device)");
+    FillAddressDefaults(profile, haveDevIp, haveGateway);
+    return profile;
 }
 
-std::vector<DeviceSpec> ParseManySpec(const std::string& text, int firstOrdinal) {
+std::vector<DeviceProfile> ParseManyProfile(const std::string& text, int firstOrdinal) {
     auto items = Split(text, ',');
     if (items.empty())
-        throw SpecError("--many: expected N,base_ip=A.B.C.D");
+        throw ProfileError("--many: expected N,base_ip=A.B.C.D");
     const long count = ParseDecimal("--many N", items.front(), 1, 65536);
-    DeviceSpec shared = DefaultSpec(firstOrdinal);
+    DeviceProfile shared = DefaultProfile(firstOrdinal);
     std::optional<Ipv4> base;
     int stagger = 0;
     bool haveDevIp = false, haveGateway = false;
@@ -228,33 +228,33 @@ std::vector<DeviceSpec> ParseManySpec(const std::string& text, int firstOrdinal)
         else if (key == "stagger")
             stagger = static_cast<int>(ParseDecimal(key, value, 0, 60000));
         else if (key == "id" || key == "ip" || key == "devip")
-            throw SpecError("--many: " + key + "= is per device; it is derived for each device of the group");
+            throw ProfileError("--many: " + key + "= is per device; it is derived for each device of the group");
         else if (!ApplyKey(shared, key, value))
-            throw SpecError("--many: unknown key '" + key + "'");
+            throw ProfileError("--many: unknown key '" + key + "'");
         haveGateway |= key == "gateway";
     }
     if (!base)
-        throw SpecError("--many: base_ip= is required");
+        throw ProfileError("--many: base_ip= is required");
     if (ToHost(*base) + static_cast<uint64_t>(count) - 1 > 0xFFFFFFFFu)
-        throw SpecError("--many: addresses run past 255.255.255.255");
-    std::vector<DeviceSpec> specs;
-    specs.reserve(static_cast<size_t>(count));
+        throw ProfileError("--many: addresses run past 255.255.255.255");
+    std::vector<DeviceProfile> profiles;
+    profiles.reserve(static_cast<size_t>(count));
     for (long k = 0; k < count; ++k) {
-        DeviceSpec spec = shared;
-        spec.id = DefaultSpec(firstOrdinal + static_cast<int>(k)).id;
-        spec.sourceIp = FromHost(ToHost(*base) + static_cast<uint32_t>(k));
-        spec.faults.delayMs += static_cast<int>(k) * stagger;
-        FillAddressDefaults(spec, haveDevIp, haveGateway);
-        specs.push_back(std::move(spec));
+        DeviceProfile profile = shared;
+        profile.id = DefaultProfile(firstOrdinal + static_cast<int>(k)).id;
+        profile.sourceIp = FromHost(ToHost(*base) + static_cast<uint32_t>(k));
+        profile.faults.delayMs += static_cast<int>(k) * stagger;
+        FillAddressDefaults(profile, haveDevIp, haveGateway);
+        profiles.push_back(std::move(profile));
     }
-    return specs;
+    return profiles;
 }
 
-std::string FormatStateLine(const DeviceSpec& spec, const DeviceConfig& c) {
+std::string FormatStateLine(const DeviceProfile& profile, const DeviceConfig& c) {
     char hex[2][3];
     std::snprintf(hex[0], sizeof hex[0], "%02X", c.mode);
     std::snprintf(hex[1], sizeof hex[1], "%02X", c.baud);
-    return spec.id + " ip=" + FormatIpv4(spec.sourceIp) + " mode=" + hex[0] +
+    return profile.id + " ip=" + FormatIpv4(profile.sourceIp) + " mode=" + hex[0] +
            " port=" + std::to_string(c.port) + " devip=" + FormatIpv4(c.deviceIp) +
            " remoteip=" + FormatIpv4(c.remoteIp) + " gateway=" + FormatIpv4(c.gateway) +
            " mask=" + FormatIpv4(c.mask) + " baud=" + hex[1];

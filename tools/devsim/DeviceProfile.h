@@ -37,26 +37,26 @@ struct FaultKnobs {
     ScanReplyShape scanReply = ScanReplyShape::Normal;
 };
 
-struct DeviceSpec {
+struct DeviceProfile {
     std::string id; // ten upper-case hex digits
     Ipv4 sourceIp{};
     DeviceConfig config;
     FaultKnobs faults;
 };
 
-struct SpecError : std::runtime_error {
+struct ProfileError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
 // `--device` text: key=value pairs. `ordinal` (1-based, across the whole command line) gives the
 // defaults: id 5AD7 followed by the ordinal as six hex digits, ip 10.77.1.<ordinal>.
-DeviceSpec ParseDeviceSpec(const std::string& text, int ordinal);
+DeviceProfile ParseDeviceProfile(const std::string& text, int ordinal);
 // `--many` text: "N,base_ip=A.B.C.D[,key=value...]"; devices take ordinals first, first+1, ...
 // Besides the --device keys (but id= and ip=) it takes stagger=MS: device k of the group (from 0)
 // waits delay + k * stagger before answering, so a crowd does not answer in one burst.
-std::vector<DeviceSpec> ParseManySpec(const std::string& text, int firstOrdinal);
+std::vector<DeviceProfile> ParseManyProfile(const std::string& text, int firstOrdinal);
 
 std::string FormatIpv4(const Ipv4& ip);
 std::optional<Ipv4> ParseIpv4(const std::string& text);
 // One line of the state file, without the newline.
-std::string FormatStateLine(const DeviceSpec& spec, const DeviceConfig& committed);
+std::string FormatStateLine(const DeviceProfile& profile, const DeviceConfig& committed);
