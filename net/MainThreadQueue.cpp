@@ -27,6 +27,8 @@ std::binary_semaphore& ThreadSignal() {
 std::mutex GQueueLock;
 std::vector<PendingCall*> GPending;
 std::function<void()> GWakeMainThread;
+// True while the main thread lingers in DrainPendingCalls: it will see a new call without being woken.
+bool GMainDraining = false; // guarded by GQueueLock
 
 std::atomic<std::thread::id> GMainThread{};
 
@@ -71,7 +73,7 @@ void RunOnMainThread(const std::function<void()>& call) {
         std::lock_guard lock(GQueueLock);
         GPending.push_back(&pending);
         SignalSyncEvent();
-        if (GWakeMainThread) {
+        if (GWakeMainThread && !GMainDraining) {
             GWakeMainThread();
         }
     }
@@ -104,9 +106,40 @@ bool RunPendingCalls() {
     return !taken.empty();
 }
 
-void SetWakeMainThread(std::function<void()> hook) {
+bool DrainPendingCalls(std::chrono::microseconds linger, std::chrono::microseconds budget) {
+    if (!RunPendingCalls()) {
+        return false;
+    }
+    {
+        std::lock_guard lock(GQueueLock);
+        GMainDraining = true;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    auto last = start;
+    for (;;) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - last >= linger || now - start >= budget) {
+            std::lock_guard lock(GQueueLock);
+            GMainDraining = false;
+            // A call that came in while the flag was up posted no wake-up: post it now, so it runs at
+            // the next drain point rather than never.
+            if (!GPending.empty() && GWakeMainThread) {
+                GWakeMainThread();
+            }
+            return true;
+        }
+        if (RunPendingCalls()) {
+            last = std::chrono::steady_clock::now();
+        } else {
+            std::this_thread::yield();
+        }
+    }
+}
+
+std::function<void()> SetWakeMainThread(std::function<void()> hook) {
     std::lock_guard lock(GQueueLock);
-    GWakeMainThread = std::move(hook);
+    std::swap(GWakeMainThread, hook);
+    return hook;
 }
 
 void SignalSyncEvent() {

@@ -15,8 +15,15 @@ void RunOnMainThread(const std::function<void()>& call);
 // Main thread: runs every queued call; returns whether any ran.
 bool RunPendingCalls();
 
+// Main thread: runs the queued calls like RunPendingCalls, then keeps taking calls that arrive within
+// linger of the previous one, for at most budget in all, without a wake-up per call. A burst of
+// datagrams then costs one wake of the main thread instead of one per datagram; the budget keeps
+// other events (clicks, timers, painting) from waiting behind a flood.
+bool DrainPendingCalls(std::chrono::microseconds linger, std::chrono::microseconds budget);
+
 // Called (under the queue lock) whenever a call is queued; must be cheap and must not block.
-void SetWakeMainThread(std::function<void()> hook);
+// Returns the hook it replaces.
+std::function<void()> SetWakeMainThread(std::function<void()> hook);
 
 // The sync event: set when a call is queued and when a listener thread finishes.
 void SignalSyncEvent();

@@ -18,7 +18,7 @@ class TRunPendingCallsTarget : public QObject {
     bool event(QEvent* e) override {
         // RunPendingCalls hands every exception of a call back to the thread that queued it, so
         // nothing can escape into Qt's event loop from here.
-        RunPendingCalls();
+        DrainPendingCalls(std::chrono::microseconds(100), std::chrono::milliseconds(5));
         return QObject::event(e);
     }
 };
