@@ -4,6 +4,8 @@
 #include <QTest>
 
 #include <arpa/inet.h>
+#include <csignal>
+#include <sys/prctl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -30,6 +32,9 @@ DevSimProcess::DevSimProcess(const QStringList& deviceArgs) {
     QStringList args{"--log", FDir.filePath("log"), "--state", FDir.filePath("state"), "--ready", ready};
     args << deviceArgs;
     FProcess.setProcessChannelMode(QProcess::ForwardedChannels);
+    // A test that dies (a sanitizer halting it) must not leave the simulator holding the test's
+    // output open: CTest would wait for it until its timeout.
+    FProcess.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     FProcess.start(QStringLiteral(DEVSIM_PATH), args);
     if (!FProcess.waitForStarted(5000)) {
         FFailure = "devsim did not start: " + FProcess.errorString().toStdString();

@@ -58,30 +58,4 @@ TEST_F(CallQueueTest, ABurstDrainedInOneGoNeedsOneWakeUpAndKeepsItsOrder) {
     EXPECT_LT(FWakeUps.load(), kCalls / 10) << "calls queued during a drain must not wake the main thread";
 }
 
-TEST_F(CallQueueTest, ACallLeftWhenTheBudgetRunsOutIsNotStranded) {
-    std::atomic<bool> stop{false};
-    std::atomic<bool> done{false};
-    std::atomic<int> ran{0};
-    std::thread worker([&] {
-        while (!stop.load()) {
-            RunOnMainThread([&ran] { ++ran; });
-        }
-        done = true;
-    });
-    ASSERT_TRUE(RunCallsUntil([&] { return ran.load() > 0; }));
-    // Calls keep coming faster than the linger: only the budget ends this drain.
-    DrainPendingCalls(1s, 20ms);
-    const int wakeUpsAfterDrain = FWakeUps.load();
-    // The worker is blocked on a queued call, or about to queue one: either way someone must ask for
-    // the main thread, or the call would wait for a wake-up that never comes.
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (FWakeUps.load() == wakeUpsAfterDrain && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(1ms);
-    }
-    const bool woken = FWakeUps.load() > wakeUpsAfterDrain;
-    stop = true;
-    ASSERT_TRUE(RunCallsUntil([&] { return done.load(); }));
-    worker.join();
-    EXPECT_TRUE(woken) << "a call queued while the drain was ending got no wake-up";
-}
 } // namespace
