@@ -40,8 +40,10 @@ class TIdThread {
     void Execute();
 
     std::mutex FLock;
-    bool FStopFlag = true;
-    bool FTerminated = false;
+    // Atomic as well as locked: ThreadSanitizer has reported these as racing although every access
+    // holds FLock; atomics rule that out without changing the locking.
+    std::atomic<bool> FStopFlag{true};
+    std::atomic<bool> FTerminated{false};
     std::string FExceptionClass;
     std::string FExceptionMessage;
     std::atomic<bool> FFinished{false};
