@@ -1,4 +1,4 @@
-#include "ListBox.h"
+#include "app/ListBox.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>

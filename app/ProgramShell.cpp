@@ -1,9 +1,9 @@
-#include "ProgramShell.h"
+#include "app/ProgramShell.h"
 
-#include "MainThreadQueue.h"
-#include "MessageBoxes.h"
-#include "QtWakeUp.h"
-#include "Unit1.h"
+#include "net/MainThreadQueue.h"
+#include "app/MessageBoxes.h"
+#include "adapter/QtWakeUp.h"
+#include "app/Unit1.h"
 
 #include <QApplication>
 

@@ -1,5 +1,5 @@
 // The program entry: the application object, then the one main window until it is closed.
-#include "ProgramShell.h"
+#include "app/ProgramShell.h"
 
 #include <QApplication>
 

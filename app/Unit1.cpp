@@ -1,9 +1,9 @@
 // The main window: its description (every component with its place, caption and tab order), its
 // wiring, and the handlers of start-up and shutdown.
-#include "Unit1.h"
+#include "app/Unit1.h"
 
-#include "ListBox.h"
-#include "MessageBoxes.h"
+#include "app/ListBox.h"
+#include "app/MessageBoxes.h"
 
 #include <QApplication>
 #include <QButtonGroup>

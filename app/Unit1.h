@@ -1,6 +1,6 @@
 #pragma once
 // The main window TForm1 and the state its handlers share.
-#include "IdUDPServer.h"
+#include "net/IdUDPServer.h"
 
 #include <QWidget>
 #include <memory>

@@ -1,9 +1,9 @@
 // The input rules of the seventeen address and port edits: the key filter, the range checks when
 // the focus leaves an octet edit, the click on a device IP octet and the empty context menu.
-#include "Unit1.h"
+#include "app/Unit1.h"
 
-#include "ConvertError.h"
-#include "MessageBoxes.h"
+#include "protocol/ConvertError.h"
+#include "app/MessageBoxes.h"
 
 #include <QApplication>
 #include <QFocusEvent>

@@ -1,12 +1,13 @@
 // The device operations of the main window: scan, configuration read, the receive handler through
 // which every datagram enters the logic, and the write sequence.
-#include "Unit1.h"
+#include "app/Unit1.h"
 
-#include "ConvertError.h"
-#include "Delay.h"
-#include "DeviceMessages.h"
-#include "HexCodec.h"
-#include "MessageBoxes.h"
+#include "protocol/ConvertError.h"
+#include "adapter/Delay.h"
+#include "protocol/DeviceMessages.h"
+#include "protocol/WriteSequence.h"
+#include "protocol/HexCodec.h"
+#include "app/MessageBoxes.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -15,7 +16,6 @@
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -79,60 +79,53 @@ std::array<std::string, 4> OctetTexts(const std::array<QLineEdit*, 4>& edits) {
             edits[3]->text().toStdString()};
 }
 
-constexpr int SendsPerStep = 10;
+using StepParam = std::optional<std::string> (*)(const TForm1&);
 
-struct WriteStep {
-    CommandCode code;
-    uint32_t waitMs;
-    const char* successText;
-    const char* warningText;
-    // Read at every attempt, so an edit made during the waits is what the next send carries.
-    // None: nothing to send in this attempt (no entry selected).
-    std::function<std::optional<std::string>(const TForm1&)> param;
-};
-
-// The devices take the values in this order, not in the order of their command codes.
-const std::array<WriteStep, 8>& WriteSteps() {
-    static const std::array<WriteStep, 8> steps{{
-        {CommandCode::DeviceIp, 1000, "IP写入成功！", "IP写入缓冲区失败！",
-         [](const TForm1& f) {
-             return std::optional(OctetsParam(OctetTexts({f.IP1, f.IP2, f.IP3, f.IP4})));
-         }},
-        {CommandCode::SubnetMask, 1000, "子掩码写入成功！", "子掩码写入缓冲区失败！",
-         [](const TForm1& f) {
-             return std::optional(OctetsParam(OctetTexts({f.ym1, f.ym2, f.ym3, f.ym4})));
-         }},
-        {CommandCode::NetworkMode, 1000, "网络模式写入成功！", "网络模式写入缓冲区失败！",
-         [](const TForm1& f) { return ModeParam(f.RadioGroup1ItemIndex()); }},
-        {CommandCode::RemoteIp, 1000, "远程IP写入成功！", "远程IP写入缓冲区失败！",
-         [](const TForm1& f) {
-             return std::optional(OctetsParam(OctetTexts({f.YCIP1, f.YCIP2, f.YCIP3, f.YCIP4})));
-         }},
-        {CommandCode::Gateway, 1000, "网关写入成功！", "网关写入缓冲区失败！",
-         [](const TForm1& f) {
-             return std::optional(OctetsParam(OctetTexts({f.wg1, f.wg2, f.wg3, f.wg4})));
-         }},
-        {CommandCode::LocalPort, 1000, "端口号写入成功！", "端口号写入缓冲区失败！",
-         [](const TForm1& f) { return std::optional(PortParam(f.post->text().toStdString())); }},
-        {CommandCode::SerialSpeed, 1000, "波特率写入成功！", "波特率写入缓冲区失败！",
-         [](const TForm1& f) { return BaudParam(f.ComboBox1->currentIndex()); }},
-        {CommandCode::Commit, 1200, "设置成功！请重新启动一下设备！", "设置失败！",
-         [](const TForm1&) { return std::optional(CommitParam()); }},
-    }};
-    return steps;
+// Read at every attempt, so an edit made during the waits is what the next send carries.
+// None: nothing to send in this attempt (no entry selected).
+StepParam ParamOf(CommandCode code) {
+    switch (code) {
+    case CommandCode::DeviceIp:
+        return [](const TForm1& f) {
+            return std::optional(OctetsParam(OctetTexts({f.IP1, f.IP2, f.IP3, f.IP4})));
+        };
+    case CommandCode::SubnetMask:
+        return [](const TForm1& f) {
+            return std::optional(OctetsParam(OctetTexts({f.ym1, f.ym2, f.ym3, f.ym4})));
+        };
+    case CommandCode::NetworkMode:
+        return [](const TForm1& f) { return ModeParam(f.RadioGroup1ItemIndex()); };
+    case CommandCode::RemoteIp:
+        return [](const TForm1& f) {
+            return std::optional(OctetsParam(OctetTexts({f.YCIP1, f.YCIP2, f.YCIP3, f.YCIP4})));
+        };
+    case CommandCode::Gateway:
+        return [](const TForm1& f) {
+            return std::optional(OctetsParam(OctetTexts({f.wg1, f.wg2, f.wg3, f.wg4})));
+        };
+    case CommandCode::LocalPort:
+        return [](const TForm1& f) { return std::optional(PortParam(f.post->text().toStdString())); };
+    case CommandCode::SerialSpeed:
+        return [](const TForm1& f) { return BaudParam(f.ComboBox1->currentIndex()); };
+    case CommandCode::Commit:
+    case CommandCode::ReadConfig:
+        break;
+    }
+    return [](const TForm1&) { return std::optional(CommitParam()); };
 }
 
 // Sends until the device acknowledges or the sends run out. The tenth send is never checked: its
 // acknowledgement could only arrive during a wait that is already the last one.
-bool RunWriteStep(TForm1& form, const std::string& macText, const WriteStep& step) {
+bool RunWriteStep(TForm1& form, const std::string& macText, const WriteStepInfo& step) {
     const std::string ack = WriteAckText(step.code);
+    const StepParam param = ParamOf(step.code);
     for (int sends = 1;; ++sends) {
-        if (const auto param = step.param(form)) {
-            form.IdUDPServer1->Broadcast(WriteCommand(macText, step.code, *param), DevicePort);
+        if (const auto paramHex = param(form)) {
+            form.IdUDPServer1->Broadcast(WriteCommand(macText, step.code, *paramHex), DevicePort);
         }
         // The wait always runs to its end: only the last datagram before it ends counts.
         Delay(step.waitMs);
-        if (sends == SendsPerStep) {
+        if (sends == SendsPerWriteStep) {
             return false;
         }
         if (LastReplyHex == ack) {
@@ -166,7 +159,7 @@ void TForm1::Button2Click(QObject* /*Sender*/) {
         Button1->setEnabled(false);
         SetStatusText(QString());
         IdUDPServer1->Broadcast(ScanRequest(), DevicePort);
-        Delay(1500);
+        Delay(ScanWaitMs);
         SelectRow(*ListBox1, 0);
         ListBox1Click(nullptr);
     } catch (...) {
@@ -220,7 +213,7 @@ void TForm1::Button1Click(QObject* /*Sender*/) {
         return;
     }
     const std::string macText = SelectedText(*ListBox2);
-    for (const WriteStep& step : WriteSteps()) {
+    for (const WriteStepInfo& step : WriteSequence) {
         if (!RunWriteStep(*this, macText, step)) {
             ShowWarning(QString::fromUtf8(step.warningText));
             return;

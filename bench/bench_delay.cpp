@@ -1,6 +1,6 @@
 // CPU cost of the scan's 1.5 s wait: the blocking Delay beside the literal polling loop that reads the
 // tick and processes pending events until the time is up. Both run with no events arriving.
-#include "Delay.h"
+#include "adapter/Delay.h"
 
 #include <QCoreApplication>
 

@@ -1,10 +1,10 @@
 // One scan answered by 254 devices at once: how many the window lists, and what the scan costs the
 // process in CPU time. Prints figures; asserts nothing.
 #include "DevSimProcess.h"
-#include "MainThreadQueue.h"
-#include "MessageBoxes.h"
-#include "QtWakeUp.h"
-#include "Unit1.h"
+#include "net/MainThreadQueue.h"
+#include "app/MessageBoxes.h"
+#include "adapter/QtWakeUp.h"
+#include "app/Unit1.h"
 
 #include <QApplication>
 #include <QListWidget>

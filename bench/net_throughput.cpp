@@ -2,9 +2,9 @@
 // an empty handler) beside a plain blocking recvfrom loop, in the same run, on 127.0.0.1.
 // The sender keeps at most kWindow datagrams unreceived, so the socket buffer never overflows and
 // every missing datagram is a real loss; the order is checked on every datagram.
-#include "IdUDPServer.h"
-#include "MainThreadQueue.h"
-#include "QtWakeUp.h"
+#include "net/IdUDPServer.h"
+#include "net/MainThreadQueue.h"
+#include "adapter/QtWakeUp.h"
 
 #include <QCoreApplication>
 #include <QTimer>

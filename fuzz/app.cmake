@@ -3,7 +3,7 @@
 # the fuzzer sees inside the handler; Qt itself stays as installed.
 if(TARGET app)
   set(KORV_FUZZ_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
-  foreach(layer app net protocol)
+  foreach(layer app net protocol qtadapter)
     target_compile_options(${layer} PRIVATE ${KORV_FUZZ_FLAGS} -fsanitize=fuzzer-no-link)
     # Whatever links an instrumented layer needs the runtimes too.
     target_link_options(${layer} INTERFACE -fsanitize=address,undefined)

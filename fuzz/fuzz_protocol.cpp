@@ -1,8 +1,8 @@
 // Every reader of received or typed text, fed arbitrary input, plus the invariants that tie the codec
 // together. A broken invariant aborts so the fuzzer keeps the input.
-#include "ConvertError.h"
-#include "DeviceMessages.h"
-#include "HexCodec.h"
+#include "protocol/ConvertError.h"
+#include "protocol/DeviceMessages.h"
+#include "protocol/HexCodec.h"
 
 #include <algorithm>
 #include <cctype>

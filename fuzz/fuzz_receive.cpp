@@ -8,13 +8,13 @@
 //   length (2 bytes, low first), clamped to what is left and to the 8192 bytes a delivery can hold
 //   the datagram itself
 // A broken invariant aborts so the fuzzer keeps the input.
-#include "HexCodec.h"
-#include "IdSocketHandle.h"
-#include "IdUDPServer.h"
-#include "MainThreadQueue.h"
-#include "MemoryStream.h"
-#include "MessageBoxes.h"
-#include "Unit1.h"
+#include "protocol/HexCodec.h"
+#include "net/IdSocketHandle.h"
+#include "net/IdUDPServer.h"
+#include "net/MainThreadQueue.h"
+#include "net/MemoryStream.h"
+#include "app/MessageBoxes.h"
+#include "app/Unit1.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -7,7 +7,7 @@ add_executable(fuzz_protocol
   ${PROTOCOL_DIR}/ConvertError.cpp
   ${PROTOCOL_DIR}/DeviceMessages.cpp
 )
-target_include_directories(fuzz_protocol PRIVATE ${PROTOCOL_DIR})
+target_include_directories(fuzz_protocol PRIVATE ${PROJECT_SOURCE_DIR})
 target_compile_options(fuzz_protocol PRIVATE -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined
                                              -fno-omit-frame-pointer)
 target_link_options(fuzz_protocol PRIVATE -fsanitize=fuzzer,address,undefined)

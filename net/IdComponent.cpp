@@ -1,7 +1,7 @@
-#include "IdComponent.h"
+#include "net/IdComponent.h"
 
-#include "IdStack.h"
-#include "MainThreadQueue.h"
+#include "net/IdStack.h"
+#include "net/MainThreadQueue.h"
 
 #include <mutex>
 

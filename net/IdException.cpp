@@ -1,4 +1,4 @@
-#include "IdException.h"
+#include "net/IdException.h"
 
 namespace {
 struct SocketErrorEntry {

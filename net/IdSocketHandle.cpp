@@ -1,7 +1,7 @@
-#include "IdSocketHandle.h"
+#include "net/IdSocketHandle.h"
 
-#include "IdException.h"
-#include "IdStack.h"
+#include "net/IdException.h"
+#include "net/IdStack.h"
 
 TIdSocketHandle::~TIdSocketHandle() {
     CloseSocket();

@@ -1,6 +1,6 @@
 #pragma once
 // One binding: a local UDP socket and the source of the most recent datagram it received.
-#include "IdPlatform.h"
+#include "net/IdPlatform.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,6 +1,6 @@
-#include "IdStack.h"
+#include "net/IdStack.h"
 
-#include "IdException.h"
+#include "net/IdException.h"
 
 #include <charconv>
 

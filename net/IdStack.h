@@ -1,7 +1,7 @@
 #pragma once
 // The process-wide socket layer: every socket call of every thread goes through it, and every failure
 // is reported as a Windows Sockets error code, whatever the platform.
-#include "IdPlatform.h"
+#include "net/IdPlatform.h"
 
 #include <cstddef>
 #include <cstdint>

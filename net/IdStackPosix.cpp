@@ -1,5 +1,5 @@
-#include "IdException.h"
-#include "IdStack.h"
+#include "net/IdException.h"
+#include "net/IdStack.h"
 
 #include <chrono>
 #include <cstring>

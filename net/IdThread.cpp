@@ -1,8 +1,8 @@
-#include "IdThread.h"
+#include "net/IdThread.h"
 
-#include "IdException.h"
-#include "IdUDPServer.h"
-#include "MainThreadQueue.h"
+#include "net/IdException.h"
+#include "net/IdUDPServer.h"
+#include "net/MainThreadQueue.h"
 
 #include <typeinfo>
 

@@ -1,8 +1,8 @@
 #pragma once
 // TIdThread: a worker that repeats Run() until it is stopped; TIdUDPListenerThread: the endpoint's
 // receive thread, which hands every datagram to the endpoint (on the main thread unless ThreadedEvent).
-#include "IdStack.h"
-#include "MemoryStream.h"
+#include "net/IdStack.h"
+#include "net/MemoryStream.h"
 
 #include <atomic>
 #include <cstdint>

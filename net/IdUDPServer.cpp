@@ -1,8 +1,8 @@
-#include "IdUDPServer.h"
+#include "net/IdUDPServer.h"
 
-#include "IdException.h"
-#include "IdStack.h"
-#include "IdThread.h"
+#include "net/IdException.h"
+#include "net/IdStack.h"
+#include "net/IdThread.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,9 +1,9 @@
 #pragma once
 // The UDP endpoint: bindings (local sockets), sending, and the listener thread that hands every
 // received datagram to OnUDPRead.
-#include "IdComponent.h"
-#include "IdSocketHandle.h"
-#include "MemoryStream.h"
+#include "net/IdComponent.h"
+#include "net/IdSocketHandle.h"
+#include "net/MemoryStream.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "MainThreadQueue.h"
+#include "net/MainThreadQueue.h"
 
 #include <atomic>
 #include <condition_variable>

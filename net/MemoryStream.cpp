@@ -1,4 +1,4 @@
-#include "MemoryStream.h"
+#include "net/MemoryStream.h"
 
 #include <algorithm>
 #include <cstring>

@@ -5,7 +5,7 @@
 
 // The framework's conversion error: "'%s' is not a valid integer value".
 class EConvertError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 

@@ -1,7 +1,7 @@
-#include "DeviceMessages.h"
+#include "protocol/DeviceMessages.h"
 
-#include "ConvertError.h"
-#include "HexCodec.h"
+#include "protocol/ConvertError.h"
+#include "protocol/HexCodec.h"
 
 #include <algorithm>
 

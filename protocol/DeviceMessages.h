@@ -22,13 +22,13 @@ enum class CommandCode : uint8_t {
     Commit = 0xFF,
 };
 
-std::string ScanRequest();                                   // five zero bytes
-std::string DeviceIdFromMac(const std::string& macText);     // ten hex digits (positions 4-5, 7-8, ...)
-std::string ConfigReadRequest(const std::string& macText);   // 11 bytes
+std::string ScanRequest();                                 // five zero bytes
+std::string DeviceIdFromMac(const std::string& macText);   // ten hex digits (positions 4-5, 7-8, ...)
+std::string ConfigReadRequest(const std::string& macText); // 11 bytes
 // "01" + DeviceId + code + parameter hex, as bytes.
 std::string WriteCommand(const std::string& macText, CommandCode code, const std::string& paramHex);
-std::string CommitParam();                                   // parameter hex of the Commit command
-std::string WriteAckText(CommandCode code);                  // e.g. "01010D0A"
+std::string CommitParam();                  // parameter hex of the Commit command
+std::string WriteAckText(CommandCode code); // e.g. "01010D0A"
 
 // MAC text "00-XX-XX-XX-XX-XX" from a ScanReply's hex; none when the reply is under five bytes.
 std::optional<std::string> MacTextFromScanReply(const std::string& replyHex);
@@ -54,6 +54,6 @@ std::optional<int32_t> BaudCodeForEntry(int entry);
 // Parameter encoders for the WriteCommands (hex text). Octet and port texts go through StrToInt and
 // raise EConvertError; an octet outside 0..255 raises it too rather than shift the frame.
 std::string OctetsParam(const std::array<std::string, 4>& octetTexts);
-std::string PortParam(const std::string& portText);           // low 16 bits, swapped, four digits
-std::optional<std::string> ModeParam(int radioEntry);         // none when nothing is selected
-std::optional<std::string> BaudParam(int comboEntry);         // none when nothing is selected
+std::string PortParam(const std::string& portText);   // low 16 bits, swapped, four digits
+std::optional<std::string> ModeParam(int radioEntry); // none when nothing is selected
+std::optional<std::string> BaudParam(int comboEntry); // none when nothing is selected

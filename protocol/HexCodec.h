@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <string>
 
-std::string BytesToHex(const std::string& bytes);   // upper case, two digits per byte
-std::string HexToBytes(const std::string& text);    // tolerant pairing, never fails
-int32_t HexToInt(const std::string& text);          // leading hex digits; stops past 0FFFFFFF
+std::string BytesToHex(const std::string& bytes); // upper case, two digits per byte
+std::string HexToBytes(const std::string& text);  // tolerant pairing, never fails
+int32_t HexToInt(const std::string& text);        // leading hex digits; stops past 0FFFFFFF
 std::string TakeLeft(const std::string& text, uint16_t count);
 std::string TakeRight(const std::string& text, uint16_t count);
-uint16_t SwapBytes16(int32_t value);                // low 16 bits, bytes swapped
+uint16_t SwapBytes16(int32_t value); // low 16 bits, bytes swapped

@@ -1,8 +1,8 @@
 #pragma once
 // A fresh main window per test, with every box recorded instead of shown.
-#include "MessageBoxes.h"
-#include "QtWakeUp.h"
-#include "Unit1.h"
+#include "app/MessageBoxes.h"
+#include "adapter/QtWakeUp.h"
+#include "app/Unit1.h"
 
 #include <gtest/gtest.h>
 

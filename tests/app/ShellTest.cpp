@@ -1,8 +1,8 @@
 // The program shell: start-up to the visible window, and the ways it ends.
 #include "FormFixture.h"
-#include "ProgramShell.h"
+#include "app/ProgramShell.h"
 
-#include "Delay.h"
+#include "adapter/Delay.h"
 
 #include <QApplication>
 #include <QPushButton>

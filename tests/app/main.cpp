@@ -1,6 +1,6 @@
 // The window tests need a QApplication on the main thread; each test installs the queue's wake-up
 // itself, as the program does.
-#include "MainThreadQueue.h"
+#include "net/MainThreadQueue.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>

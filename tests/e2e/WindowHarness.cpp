@@ -1,6 +1,6 @@
 #include "WindowHarness.h"
 
-#include "HexCodec.h"
+#include "protocol/HexCodec.h"
 
 #include <QComboBox>
 #include <QLineEdit>

@@ -1,8 +1,8 @@
 #pragma once
 // The real main window, shown offscreen, with what a user would have seen recorded: every box, and
 // for every datagram the window took in, the status text and enabled state just before it arrived.
-#include "MessageBoxes.h"
-#include "Unit1.h"
+#include "app/MessageBoxes.h"
+#include "app/Unit1.h"
 
 #include <QString>
 

@@ -1,8 +1,8 @@
 // The window runs on this thread; the endpoint's listener hands datagrams to it through the main-thread
 // queue, which the Qt wake-up drains whenever the tests pump events.
-#include "MainThreadQueue.h"
-#include "MessageBoxes.h"
-#include "QtWakeUp.h"
+#include "net/MainThreadQueue.h"
+#include "app/MessageBoxes.h"
+#include "adapter/QtWakeUp.h"
 
 #include <QApplication>
 

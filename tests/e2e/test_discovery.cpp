@@ -4,7 +4,7 @@
 #include "TestDevices.h"
 #include "WindowHarness.h"
 
-#include "HexCodec.h"
+#include "protocol/HexCodec.h"
 
 #include <QComboBox>
 #include <QListWidget>

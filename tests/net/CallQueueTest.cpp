@@ -1,5 +1,5 @@
 // The main-thread call queue on its own, with a counting wake-up hook in place of Qt's.
-#include "MainThreadQueue.h"
+#include "net/MainThreadQueue.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Activation, binding, deactivation and sending on the real endpoint. The 60000/60001 cases and every
 // broadcast need the private network that the test binary runs in.
-#include "IdException.h"
-#include "IdUDPServer.h"
+#include "net/IdException.h"
+#include "net/IdUDPServer.h"
 #include "NetTestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // What the listener hands to OnUDPRead, on which thread, in which order, and what survives failures.
 // All on 127.0.0.1 with ephemeral ports.
-#include "IdException.h"
-#include "IdUDPServer.h"
-#include "MainThreadQueue.h"
+#include "net/IdException.h"
+#include "net/IdUDPServer.h"
+#include "net/MainThreadQueue.h"
 #include "NetTestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "NetTestSupport.h"
 
-#include <QCoreApplication>
+#include "net/MainThreadQueue.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -17,8 +17,9 @@ bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds boun
         if (std::chrono::steady_clock::now() > deadline) {
             return false;
         }
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        std::this_thread::sleep_for(1ms);
+        if (!RunPendingCalls()) {
+            WaitForSyncEvent(1ms);
+        }
     }
     return true;
 }

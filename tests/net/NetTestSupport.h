@@ -1,7 +1,7 @@
 #pragma once
 // Helpers for the transport tests: bounded waits that pump the main thread's events, a plain UDP peer
 // on the loopback, and a recorder of OnUDPRead calls.
-#include "IdUDPServer.h"
+#include "net/IdUDPServer.h"
 
 #include <chrono>
 #include <cstdint>

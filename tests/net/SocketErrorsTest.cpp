@@ -1,8 +1,8 @@
 // Message texts of the exception family and the errno translation that makes POSIX failures read
 // like Windows Sockets ones.
-#include "IdException.h"
-#include "IdStack.h"
-#include "MemoryStream.h"
+#include "net/IdException.h"
+#include "net/IdStack.h"
+#include "net/MemoryStream.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "ConvertError.h"
-#include "DeviceMessages.h"
-#include "HexCodec.h"
+#include "protocol/ConvertError.h"
+#include "protocol/DeviceMessages.h"
+#include "protocol/HexCodec.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "HexCodec.h"
+#include "protocol/HexCodec.h"
 
 #include <gtest/gtest.h>
 

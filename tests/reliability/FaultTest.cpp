@@ -2,15 +2,15 @@
 // middle of a write, the window closed while a scan waits, and the endpoint stopped with a delivery
 // still queued.
 #include "DevSimProcess.h"
-#include "ProgramShell.h"
+#include "app/ProgramShell.h"
 #include "ReliabilityMain.h"
 #include "TestDevices.h"
 #include "TestWindow.h"
 
-#include "DeviceMessages.h"
-#include "HexCodec.h"
-#include "MainThreadQueue.h"
-#include "MessageBoxes.h"
+#include "protocol/DeviceMessages.h"
+#include "protocol/HexCodec.h"
+#include "net/MainThreadQueue.h"
+#include "app/MessageBoxes.h"
 
 #include <QApplication>
 #include <QLineEdit>

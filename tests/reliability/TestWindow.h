@@ -1,8 +1,8 @@
 #pragma once
 // The real main window, opened the way the program opens it (FormCreate binds port 60001), with
 // every box recorded instead of shown and every delivery counted on its way to the receive handler.
-#include "MessageBoxes.h"
-#include "Unit1.h"
+#include "app/MessageBoxes.h"
+#include "app/Unit1.h"
 
 #include <QString>
 

@@ -2,9 +2,9 @@
 // which the Qt wake-up drains whenever a test pumps events.
 #include "ReliabilityMain.h"
 
-#include "MainThreadQueue.h"
-#include "MessageBoxes.h"
-#include "QtWakeUp.h"
+#include "net/MainThreadQueue.h"
+#include "app/MessageBoxes.h"
+#include "adapter/QtWakeUp.h"
 
 #include <QApplication>
 

@@ -1,6 +1,6 @@
 #include "DevsimHarness.h"
 
-#include "HexCodec.h"
+#include "protocol/HexCodec.h"
 
 #include <arpa/inet.h>
 #include <csignal>

@@ -1,10 +1,10 @@
 // The simulator's own logic without sockets: its command-line device profiles, the answers a device
 // lays out (read back with the workstation's own readers) and what it does with each request.
-#include "DeviceMessages.h"
-#include "DeviceProfile.h"
-#include "DeviceWire.h"
-#include "HexCodec.h"
-#include "SimulatedDevice.h"
+#include "protocol/DeviceMessages.h"
+#include "tools/devsim/DeviceProfile.h"
+#include "tools/devsim/DeviceWire.h"
+#include "protocol/HexCodec.h"
+#include "tools/devsim/SimulatedDevice.h"
 
 #include <gtest/gtest.h>
 
@@ -45,11 +45,12 @@ TEST(DevsimSpec, DefaultsComeFromTheOrdinal) {
 }
 
 TEST(DevsimSpec, KeysSetConfigurationAndFaults) {
-    const DeviceProfile s = ParseDeviceProfile("id=a1b2c3d4e5,ip=10.77.1.40,mode=04,port=8080,devip=192.168.1.7,"
-                                         "remoteip=192.168.1.10,gateway=192.168.1.1,mask=255.255.0.0,baud=FC,"
-                                         "delay=250,ackfrom=01:3,ackfrom=07:2,noack=FF,wrongack=04:02,"
-                                         "scantwice=1,stray=1,silent=0,scanreply=short",
-                                         1);
+    const DeviceProfile s =
+        ParseDeviceProfile("id=a1b2c3d4e5,ip=10.77.1.40,mode=04,port=8080,devip=192.168.1.7,"
+                           "remoteip=192.168.1.10,gateway=192.168.1.1,mask=255.255.0.0,baud=FC,"
+                           "delay=250,ackfrom=01:3,ackfrom=07:2,noack=FF,wrongack=04:02,"
+                           "scantwice=1,stray=1,silent=0,scanreply=short",
+                           1);
     EXPECT_EQ(FormatStateLine(s, s.config),
               "A1B2C3D4E5 ip=10.77.1.40 mode=04 port=8080 devip=192.168.1.7 "
               "remoteip=192.168.1.10 gateway=192.168.1.1 mask=255.255.0.0 baud=FC");
@@ -103,8 +104,8 @@ TEST(DevsimWire, ScanReplyNamesTheDeviceAsTheWorkstationReadsIt) {
 
 TEST(DevsimWire, ConfigRecordReadsBackEveryFieldWithTheSpeedLast) {
     const DeviceProfile s = ParseDeviceProfile("mode=04,port=8080,devip=192.168.1.7,remoteip=192.168.1.10,"
-                                         "gateway=192.168.1.1,mask=255.255.254.0,baud=F4",
-                                         1);
+                                               "gateway=192.168.1.1,mask=255.255.254.0,baud=F4",
+                                               1);
     const std::string rec = ConfigRecordBytes(s.id, s.config);
     ASSERT_GE(rec.size(), 57u);
     EXPECT_EQ(static_cast<uint8_t>(rec.back()), 0xF4);

@@ -1,4 +1,4 @@
-#include "DeviceProfile.h"
+#include "tools/devsim/DeviceProfile.h"
 
 #include <cctype>
 #include <cstdio>
@@ -38,7 +38,7 @@ long ParseDecimal(const std::string& key, const std::string& value, long min, lo
     const long n = std::stol(value);
     if (n < min || n > max)
         throw ProfileError(key + "=" + value + ": out of range " + std::to_string(min) + ".." +
-                        std::to_string(max));
+                           std::to_string(max));
     return n;
 }
 
@@ -228,7 +228,8 @@ std::vector<DeviceProfile> ParseManyProfile(const std::string& text, int firstOr
         else if (key == "stagger")
             stagger = static_cast<int>(ParseDecimal(key, value, 0, 60000));
         else if (key == "id" || key == "ip" || key == "devip")
-            throw ProfileError("--many: " + key + "= is per device; it is derived for each device of the group");
+            throw ProfileError("--many: " + key +
+                               "= is per device; it is derived for each device of the group");
         else if (!ApplyKey(shared, key, value))
             throw ProfileError("--many: unknown key '" + key + "'");
         haveGateway |= key == "gateway";

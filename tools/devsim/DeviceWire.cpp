@@ -1,7 +1,7 @@
-#include "DeviceWire.h"
+#include "tools/devsim/DeviceWire.h"
 
-#include "DeviceMessages.h"
-#include "HexCodec.h"
+#include "protocol/DeviceMessages.h"
+#include "protocol/HexCodec.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // The device side of the wire: how a simulated device reads a request and lays out its answers.
 // The workstation's readers (DeviceMessages.h) fix only a few bytes of each answer; the rest is
 // filled the way a real unit would fill it, so that nothing downstream can lean on zeros.
-#include "DeviceProfile.h"
+#include "tools/devsim/DeviceProfile.h"
 
 #include <cstdint>
 #include <string>

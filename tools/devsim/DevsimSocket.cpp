@@ -1,4 +1,4 @@
-#include "DevsimSocket.h"
+#include "tools/devsim/DevsimSocket.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

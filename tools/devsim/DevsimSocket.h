@@ -1,7 +1,7 @@
 #pragma once
 // The simulator's one UDP socket: bound to 0.0.0.0 on the device port, receiving every request,
 // and sending each answer from the address of the device that gives it. POSIX only.
-#include "DeviceProfile.h"
+#include "tools/devsim/DeviceProfile.h"
 
 #include <cstdint>
 #include <optional>

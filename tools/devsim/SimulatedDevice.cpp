@@ -1,6 +1,6 @@
-#include "SimulatedDevice.h"
+#include "tools/devsim/SimulatedDevice.h"
 
-#include "DeviceMessages.h"
+#include "protocol/DeviceMessages.h"
 
 #include <utility>
 
@@ -13,7 +13,8 @@ Ipv4 Octets(const std::string& params) {
 
 } // namespace
 
-SimulatedDevice::SimulatedDevice(DeviceProfile profile) : profile_(std::move(profile)), pending_(profile_.config) {}
+SimulatedDevice::SimulatedDevice(DeviceProfile profile)
+    : profile_(std::move(profile)), pending_(profile_.config) {}
 
 bool SimulatedDevice::Acknowledges(uint8_t code) {
     const int send = ++sends_[code];

@@ -1,8 +1,8 @@
 #pragma once
 // One simulated device: reads requests, answers them, keeps its configuration. Written values wait
 // in a buffer and become the configuration only on the commit, as on the real units. No sockets.
-#include "DeviceProfile.h"
-#include "DeviceWire.h"
+#include "tools/devsim/DeviceProfile.h"
+#include "tools/devsim/DeviceWire.h"
 
 #include <map>
 #include <string>

@@ -1,6 +1,6 @@
-#include "Simulator.h"
+#include "tools/devsim/Simulator.h"
 
-#include "HexCodec.h"
+#include "protocol/HexCodec.h"
 
 #include <cerrno>
 #include <csignal>

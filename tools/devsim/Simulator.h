@@ -2,8 +2,8 @@
 // The simulator's event loop: every datagram on the device port is logged, offered to every
 // simulated device, and their answers are sent (at once or after the device's delay) from the
 // device's address to the requester's port 60001.
-#include "DevsimSocket.h"
-#include "SimulatedDevice.h"
+#include "tools/devsim/DevsimSocket.h"
+#include "tools/devsim/SimulatedDevice.h"
 
 #include <chrono>
 #include <cstdio>

@@ -1,7 +1,7 @@
 // devsim: stands in for the serial-to-Ethernet devices, one or many, on UDP port 60000.
-#include "DeviceProfile.h"
-#include "DevsimSocket.h"
-#include "Simulator.h"
+#include "tools/devsim/DeviceProfile.h"
+#include "tools/devsim/DevsimSocket.h"
+#include "tools/devsim/Simulator.h"
 
 #include <csignal>
 #include <cstring>

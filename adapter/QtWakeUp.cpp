@@ -1,6 +1,6 @@
-#include "QtWakeUp.h"
+#include "adapter/QtWakeUp.h"
 
-#include "MainThreadQueue.h"
+#include "net/MainThreadQueue.h"
 
 #include <QCoreApplication>
 #include <QEvent>

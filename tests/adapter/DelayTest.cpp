@@ -1,4 +1,4 @@
-#include "Delay.h"
+#include "adapter/Delay.h"
 
 #include <QCoreApplication>
 #include <QObject>

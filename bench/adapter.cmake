@@ -1,2 +1,2 @@
 add_executable(bench_delay ${CMAKE_CURRENT_LIST_DIR}/bench_delay.cpp)
-target_link_libraries(bench_delay PRIVATE protocol Qt6::Core)
+target_link_libraries(bench_delay PRIVATE qtadapter Qt6::Core)
