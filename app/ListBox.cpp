@@ -25,6 +25,20 @@ TListBox::TListBox(int itemHeight, QWidget* parent) : QListWidget(parent) {
     setSortingEnabled(false);
     setUniformItemSizes(true);
     setItemDelegate(new FixedRowHeight(itemHeight, this));
+    // The window reads and writes the device at the current row. Ctrl+click or Ctrl+Space on it would
+    // take its highlight away (and taking the focus by Tab makes a row current without one), so the
+    // user would see no device selected while the window still works on that one: whatever row is
+    // current stays highlighted.
+    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] { KeepCurrentSelected(); });
+    connect(selectionModel(), &QItemSelectionModel::currentChanged, this, [this] { KeepCurrentSelected(); });
+}
+
+void TListBox::KeepCurrentSelected() {
+    const QModelIndex current = currentIndex();
+    if (current.isValid() && !selectionModel()->isSelected(current)) {
+        selectionModel()->select(current, QItemSelectionModel::ClearAndSelect);
+    }
 }
 
 void TListBox::mousePressEvent(QMouseEvent* event) {

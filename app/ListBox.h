@@ -1,5 +1,6 @@
 #pragma once
-// The device list box: fixed row height, and a click event that means "the user selected an entry".
+// The device list box: fixed row height, a current row that is always the highlighted one, and a
+// click event that means "the user selected an entry".
 #include <QListWidget>
 
 #include <functional>
@@ -20,4 +21,5 @@ class TListBox : public QListWidget {
 
   private:
     void FireClick();
+    void KeepCurrentSelected();
 };

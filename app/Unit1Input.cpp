@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QFocusEvent>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
@@ -51,6 +52,17 @@ const EditRule* RuleFor(TForm1& form, const QObject* watched) {
     return nullptr;
 }
 
+// Text as the key rule sees it: one byte per character. A character outside one byte (a Chinese
+// character, the full-width digit １ or full stop 。) cannot be a digit; it is rejected as one
+// character, whatever its length in UTF-16.
+QByteArray OneBytePerCharacter(const QString& text) {
+    QByteArray bytes;
+    for (const char32_t c : text.toUcs4()) {
+        bytes += c < 0x100 ? static_cast<char>(c) : '?';
+    }
+    return bytes;
+}
+
 // The characters that a key press would type, one byte each, as the edit would receive them.
 // Ctrl with a letter types that letter's control character (Ctrl+C is 3, Ctrl+V 22, Ctrl+X 24) before
 // any editing shortcut could act; keys that type nothing (arrows, Delete, Tab, which moves the
@@ -65,16 +77,55 @@ QByteArray TypedCharacters(const QKeyEvent& event) {
         key <= Qt::Key_Z) {
         return QByteArray(1, static_cast<char>(key - Qt::Key_A + 1));
     }
-    QByteArray typed;
-    for (const QChar c : event.text()) {
-        // A character outside one byte cannot be a digit; it is rejected as one character.
-        typed += c.unicode() < 0x100 ? static_cast<char>(c.unicode()) : '?';
-    }
-    return typed;
+    return OneBytePerCharacter(event.text());
 }
 
 bool IsControlLetter(const QKeyEvent& event) {
     return (event.modifiers() & Qt::ControlModifier) && event.key() >= Qt::Key_A && event.key() <= Qt::Key_Z;
+}
+
+// Alt without Ctrl makes a key a menu accelerator, which types nothing into an edit. (Ctrl+Alt is
+// left alone: some keyboards type their third-level characters with it.)
+bool IsAltAccelerator(const QKeyEvent& event) {
+    return (event.modifiers() & (Qt::AltModifier | Qt::ControlModifier)) == Qt::AltModifier &&
+           !event.text().isEmpty();
+}
+
+// Runs each character through the key rule, each rejected one with its own box; returns those that
+// passed.
+QByteArray KeptCharacters(TForm1& form, QLineEdit& edit, const QByteArray& typed) {
+    QByteArray kept;
+    for (char c : typed) {
+        char key = c;
+        Guarded([&] { form.IP1KeyPress(&edit, key); });
+        if (key != 0) {
+            kept += key;
+        }
+    }
+    return kept;
+}
+
+QString DigitsOf(const QByteArray& characters) {
+    QString digits;
+    for (char c : characters) {
+        if (c >= '0' && c <= '9') {
+            digits += QLatin1Char(c);
+        }
+    }
+    return digits;
+}
+
+// Text an input method commits bypasses the key events, so it meets the key rule here, character by
+// character; only its digits reach the edit.
+void FilterCommittedText(TForm1& form, QLineEdit& edit, QInputMethodEvent& event) {
+    const QString committed = event.commitString();
+    if (committed.isEmpty()) {
+        return;
+    }
+    const QString digits = DigitsOf(KeptCharacters(form, edit, OneBytePerCharacter(committed)));
+    if (digits != committed) {
+        event.setCommitString(digits, event.replacementStart(), event.replacementLength());
+    }
 }
 
 int32_t EditValue(const QLineEdit& edit) {
@@ -109,6 +160,9 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
         break;
     case QEvent::KeyPress:
         return FilterEditKey(edit, static_cast<QKeyEvent&>(*event));
+    case QEvent::InputMethod:
+        FilterCommittedText(*this, edit, static_cast<QInputMethodEvent&>(*event));
+        break; // what is left of the commit goes on to the edit, with the composition as it was
     case QEvent::FocusOut:
         if (rule->onExit != nullptr) {
             EditFocusLeft(edit, static_cast<QFocusEvent&>(*event));
@@ -126,28 +180,28 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
 }
 
 bool TForm1::FilterEditKey(QLineEdit& edit, QKeyEvent& event) {
+    if (IsAltAccelerator(event)) {
+        return true;
+    }
     const QByteArray typed = TypedCharacters(event);
     if (typed.isEmpty()) {
         return false;
     }
-    QByteArray kept;
-    for (char c : typed) {
-        char key = c;
-        Guarded([&] { IP1KeyPress(&edit, key); });
-        if (key != 0) {
-            kept += key;
+    const QByteArray kept = KeptCharacters(*this, edit, typed);
+    if (IsControlLetter(event)) {
+        // The edit never sees a control letter, whose own meaning would be an editing shortcut; the
+        // one that passes and edits is Ctrl+H, the backspace character. (Ctrl+J and Ctrl+M, line feed
+        // and carriage return, change a single-line text no more than Enter does.)
+        if (kept == "\b") {
+            edit.backspace();
         }
+        return true;
     }
-    if (kept == typed && !IsControlLetter(event)) {
+    if (kept == typed) {
         return false; // the edit takes the key as it is
     }
     // Some of a multi-character key press survived: type only those.
-    QString digits;
-    for (char c : kept) {
-        if (c >= '0' && c <= '9') {
-            digits += QLatin1Char(c);
-        }
-    }
+    const QString digits = DigitsOf(kept);
     if (!digits.isEmpty()) {
         edit.insert(digits);
     }

@@ -41,6 +41,12 @@ std::string SelectedText(const QListWidget& list) {
     return list.item(row)->text().toStdString();
 }
 
+// The sender address of the device selected in the IP list; no datagram matches while none is.
+bool IsSelectedDevice(const QListWidget& ipList, const std::string& senderIp) {
+    const int row = ipList.currentRow();
+    return row >= 0 && row < ipList.count() && ipList.item(row)->text().toStdString() == senderIp;
+}
+
 // Selecting from code raises no click (the lists fire only on user input), so the two lists never
 // start reads for each other.
 void SelectRow(QListWidget& list, int row) {
@@ -119,6 +125,9 @@ StepParam ParamOf(CommandCode code) {
 bool RunWriteStep(TForm1& form, const std::string& macText, const WriteStepInfo& step) {
     const std::string ack = WriteAckText(step.code);
     const StepParam param = ParamOf(step.code);
+    // An acknowledgement left from before this step (an earlier press that wrote the same value)
+    // would count at once, and a device that never heard this step's sends would be reported written.
+    LastReplyHex.clear();
     for (int sends = 1;; ++sends) {
         if (const auto paramHex = param(form)) {
             form.IdUDPServer1->Broadcast(WriteCommand(macText, step.code, *paramHex), DevicePort);
@@ -177,7 +186,10 @@ void TForm1::IdUDPServer1UDPRead(TIdUDPServer& /*Sender*/, TMemoryStream& AData,
                 ListBox1->addItem(QString::fromStdString(ABinding.SenderIP));
                 ListBox2->addItem(QString::fromStdString(*mac));
             }
-        } else if (ReadPending == 1) {
+        } else if (ReadPending == 1 && IsSelectedDevice(*ListBox1, ABinding.SenderIP)) {
+            // Anything else (a late scan reply, another device, a stranger on the segment) would fill
+            // every field with its bytes, and the next write would send them into the selected device;
+            // it stays only the last reply, and the read keeps waiting.
             ShowConfigRecord(*this, LastReplyHex);
             ReadPending = 0;
             ScanPending = 0;

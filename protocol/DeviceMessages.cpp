@@ -217,6 +217,16 @@ std::optional<int32_t> BaudCodeForEntry(int entry) {
     return BaudCodes[static_cast<size_t>(entry)].code;
 }
 
+std::optional<int> BaudForEntry(int entry) {
+    if (entry < 0 || entry >= static_cast<int>(BaudCodes.size()))
+        return std::nullopt;
+    return BaudCodes[static_cast<size_t>(entry)].baud;
+}
+
+std::size_t ConfigRecordFieldBytes() {
+    return static_cast<std::size_t>(RecordSubnetMask.end());
+}
+
 std::string OctetsParam(const std::array<std::string, 4>& octetTexts) {
     std::string hex;
     for (const std::string& text : octetTexts) {
@@ -230,8 +240,12 @@ std::string OctetsParam(const std::array<std::string, 4>& octetTexts) {
 }
 
 std::string PortParam(const std::string& portText) {
-    // The device takes the port little-endian; only the low 16 bits of the typed number travel.
-    return IntToHex(SwapBytes16(StrToInt(portText)), PortDigits);
+    const int32_t value = StrToInt(portText);
+    // Cutting to 16 bits would write another port than the one typed and report it as written.
+    if (value < 0 || value > 0xFFFF)
+        throw InvalidIntegerError(portText);
+    // The device takes the port little-endian.
+    return IntToHex(SwapBytes16(value), PortDigits);
 }
 
 std::optional<std::string> ModeParam(int radioEntry) {

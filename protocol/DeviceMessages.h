@@ -3,6 +3,7 @@
 // the request builders and the reply readers. Requests are composed as hex text and returned as the
 // bytes to send; replies are read from their hex text.
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -50,10 +51,16 @@ std::optional<int> ModeEntryForCode(int32_t code);
 std::optional<int32_t> ModeCodeForEntry(int entry);
 std::optional<int> BaudEntryForCode(int32_t code);
 std::optional<int32_t> BaudCodeForEntry(int entry);
+// The speed in baud of a speed list entry; none past the list. korvcfg names speeds this way.
+std::optional<int> BaudForEntry(int entry);
+// The bytes a record needs before every field the reader takes is really there (the speed aside,
+// which is the last byte): a shorter datagram is no record to a strict reader.
+std::size_t ConfigRecordFieldBytes();
 
 // Parameter encoders for the WriteCommands (hex text). Octet and port texts go through StrToInt and
-// raise EConvertError; an octet outside 0..255 raises it too rather than shift the frame.
+// raise EConvertError; an octet outside 0..255 raises it too rather than shift the frame, and so does
+// a port outside 0..65535 rather than travel cut to 16 bits.
 std::string OctetsParam(const std::array<std::string, 4>& octetTexts);
-std::string PortParam(const std::string& portText);   // low 16 bits, swapped, four digits
+std::string PortParam(const std::string& portText);   // 0..65535, swapped, four digits
 std::optional<std::string> ModeParam(int radioEntry); // none when nothing is selected
 std::optional<std::string> BaudParam(int comboEntry); // none when nothing is selected

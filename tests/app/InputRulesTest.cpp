@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -75,6 +76,55 @@ TEST_F(InputRules, EditingShortcutsActAsTheirCharacters) {
     QTest::keyClick(form->post, Qt::Key_V, Qt::ControlModifier);
     EXPECT_EQ(form->post->text(), "5");
     ExpectDigitWarnings(1);
+}
+
+// What an input method commits arrives without key presses; the rule still sees every character.
+TEST_F(InputRules, CommittedTextMeetsTheKeyRuleCharacterByCharacter) {
+    const auto commit = [](QLineEdit& edit, const QString& text, const QString& composing = {}) {
+        QInputMethodEvent event(composing, {});
+        event.setCommitString(text);
+        QApplication::sendEvent(&edit, &event);
+    };
+    ClickInto(*form->IP1);
+    commit(*form->IP1, QString::fromUtf8("中"));
+    commit(*form->IP1, QString::fromUtf8("１")); // a full-width digit is no digit here
+    commit(*form->IP1, QString::fromUtf8("。"));
+    commit(*form->IP1, QString::fromUtf8("\U00020000")); // one character, two UTF-16 units
+    EXPECT_EQ(form->IP1->text(), "");
+    ExpectDigitWarnings(4);
+
+    // Digits pass, an ASCII full stop goes silently, each other character gives its own box.
+    boxes.clear();
+    ClickInto(*form->post);
+    commit(*form->post, QString::fromUtf8("1中2。3."));
+    EXPECT_EQ(form->post->text(), "123");
+    ExpectDigitWarnings(2);
+
+    // Digits alone, and a composition that commits nothing yet, pass without a box.
+    boxes.clear();
+    commit(*form->post, "45");
+    commit(*form->post, {}, "zhong");
+    EXPECT_EQ(form->post->text(), "12345");
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(InputRules, CtrlHIsBackspaceAndAltLetterTypesNothing) {
+    TypeInto(*form->post, "123");
+    QTest::keyClick(form->post, Qt::Key_H, Qt::ControlModifier);
+    EXPECT_EQ(form->post->text(), "12");
+    TypeInto(*form->IP2, "45");
+    form->IP2->selectAll();
+    QTest::keyClick(form->IP2, Qt::Key_H, Qt::ControlModifier);
+    EXPECT_EQ(form->IP2->text(), "");
+    EXPECT_TRUE(boxes.empty());
+
+    TypeInto(*form->ym3, "7");
+    QTest::keyClick(form->ym3, Qt::Key_A, Qt::AltModifier);
+    QTest::keyClick(form->ym3, Qt::Key_X, Qt::AltModifier | Qt::ShiftModifier);
+    QTest::keyClick(form->ym3, Qt::Key_H, Qt::AltModifier);
+    EXPECT_EQ(form->ym3->text(), "7");
+    EXPECT_EQ(QApplication::focusWidget(), form->ym3);
+    EXPECT_TRUE(boxes.empty());
 }
 
 TEST_F(InputRules, BackspaceEnterAndCtrlEnterPass) {

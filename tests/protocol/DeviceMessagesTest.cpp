@@ -54,12 +54,11 @@ TEST(Requests, PortCommandIsNineBytesLowByteFirst) {
               Bytes({0x01, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E, 0x05, 0x90, 0x1F}));
 }
 
-TEST(Requests, PortTakesOnlyTheLow16Bits) {
-    EXPECT_EQ(PortParam("70000"), "7011");
+TEST(Requests, PortIsSentLowByteFirstOverItsWholeRange) {
     EXPECT_EQ(PortParam("4660"), "3412");
-    EXPECT_EQ(PortParam("65536"), "0000");
-    EXPECT_EQ(PortParam("-1"), "FFFF");
     EXPECT_EQ(PortParam("0"), "0000");
+    EXPECT_EQ(PortParam("65535"), "FFFF");
+    EXPECT_EQ(PortParam("00080"), "5000");
 }
 
 TEST(Requests, CommitIsCodeAndFourFFs) {
@@ -101,9 +100,13 @@ TEST(ParamErrors, OctetOutOfRangeRaisesRatherThanShiftTheFrame) {
     EXPECT_EQ(OctetsParam({"0", "255", "00", "9"}), "00FF0009");
 }
 
-TEST(ParamErrors, PortOutsideInt32RaisesWithItsText) {
+TEST(ParamErrors, PortThatIsNoNumberOrOutOfRangeRaisesWithItsText) {
     EXPECT_EQ(ConvertErrorOf([] { PortParam(""); }), "'' is not a valid integer value");
     EXPECT_EQ(ConvertErrorOf([] { PortParam("4294967296"); }), "'4294967296' is not a valid integer value");
+    // Cut to 16 bits these would be other ports (4464, 0, 65535), written and reported as success.
+    EXPECT_EQ(ConvertErrorOf([] { PortParam("70000"); }), "'70000' is not a valid integer value");
+    EXPECT_EQ(ConvertErrorOf([] { PortParam("65536"); }), "'65536' is not a valid integer value");
+    EXPECT_EQ(ConvertErrorOf([] { PortParam("-1"); }), "'-1' is not a valid integer value");
 }
 
 // --- Code tables, both directions by list entry -----------------------------------------------------
