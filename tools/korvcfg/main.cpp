@@ -1,13 +1,15 @@
 // korvcfg: find, read and write the devices from a terminal or a script.
+#include "net/MainThreadQueue.h"
+#include "tools/korvcfg/Cli.h"
+
 #include <iostream>
 #include <string>
+#include <vector>
 
 int main(int argc, char** argv) {
-    const std::string first = argc > 1 ? argv[1] : "";
-    if (first == "--version") {
-        std::cout << "korvcfg " << KORVCFG_VERSION << "\n";
-        return 0;
-    }
-    std::cout << "usage: korvcfg scan|read|write|apply ... (see korvcfg COMMAND --help)\n";
-    return first == "--help" ? 0 : 2;
+    // The listener hands every datagram to this thread, which runs them in the operations' waits.
+    SetMainThread();
+    korvcfg::RealClock clock;
+    return korvcfg::RunCommandLine(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr,
+                                   clock);
 }

@@ -1,0 +1,30 @@
+#pragma once
+// The table that `korvcfg apply` works through: read from a CSV or a JSON file (told apart by the
+// content, not the name), checked whole before anything is sent, then applied device by device.
+#include "tools/korvcfg/DeviceSession.h"
+
+#include <string>
+#include <vector>
+
+namespace korvcfg {
+
+struct ApplyRow {
+    int line = 0; // where the device's row or object starts in the file
+    std::string mac;
+    SettingsChange change;
+};
+
+// InputError "line N: ..." for a malformed file, an unknown column or key, or an invalid value.
+std::vector<ApplyRow> ParseApplyTable(const std::string& content);
+
+struct ApplyResult {
+    std::string mac;
+    bool ok = false;
+    std::string error;
+};
+
+// One scan finds them all; each row is then read, written and (with verify) read back, in file order,
+// going on after a device fails.
+std::vector<ApplyResult> ApplyTable(DeviceSession& session, const std::vector<ApplyRow>& rows, bool verify);
+
+} // namespace korvcfg

@@ -1,0 +1,381 @@
+#include "tools/korvcfg/Cli.h"
+
+#include "protocol/WriteSequence.h"
+#include "tools/korvcfg/ApplyTable.h"
+#include "tools/korvcfg/DeviceSession.h"
+#include "tools/korvcfg/Json.h"
+#include "tools/korvcfg/Values.h"
+
+#include <fstream>
+#include <map>
+#include <optional>
+#include <set>
+#include <sstream>
+
+namespace korvcfg {
+
+namespace {
+
+const char MainHelp[] = R"(usage: korvcfg COMMAND [OPTIONS]
+
+Finds, reads and configures the serial-to-Ethernet devices on this segment, as the configuration
+window does: one UDP broadcast to port 60000, answers on UDP port 60001 (so the window must not be
+running at the same time).
+
+commands:
+  scan    list the devices that answer
+  read    show one device's configuration
+  write   change one device's configuration
+  apply   configure many devices from a CSV or JSON file
+
+  korvcfg COMMAND --help   describes a command, with an example
+  korvcfg --version
+
+exit status: 0 done, 1 a device was not found, did not answer or did not acknowledge (or port 60001
+is in use), 2 the command line or the file was wrong (then nothing was sent).
+)";
+
+const char ScanHelp[] = R"(usage: korvcfg scan [--wait MS] [--json]
+
+Broadcasts one scan request and lists every device that answers within the wait, one line per
+device (IP address, MAC), in the order they answered. Two devices answering from one address are
+both listed, with a warning naming the address.
+
+  --wait MS   how long to collect answers, in milliseconds (default 1500)
+  --json      print one JSON array of {"ip": ..., "mac": ...}
+
+example:
+  korvcfg scan --wait 3000 --json
+)";
+
+const char ReadHelp[] = R"(usage: korvcfg read MAC [--wait MS] [--json]
+
+Finds the device by a scan and reads its configuration: one "key: value" line per field.
+MAC as the window lists it (00-4C-5A-1E-0B-21); colons and lower case are accepted too.
+
+  --wait MS   how long the scan collects answers, in milliseconds (default 1500)
+  --json      print one JSON object with mac, ip, mask, gateway, remote_ip, port, mode, baud
+              (mode and baud are null when the device reports a code korvcfg has no name for)
+
+example:
+  korvcfg read 00-4C-5A-1E-0B-21 --json
+)";
+
+const char WriteHelp[] = R"(usage: korvcfg write MAC [--ip A.B.C.D] [--mask A.B.C.D] [--gateway A.B.C.D]
+                     [--remote-ip A.B.C.D] [--port N] [--mode MODE] [--baud N] [--verify]
+
+Reads the device's configuration, replaces the values given, and writes it back in eight steps
+(device IP, subnet mask, network mode, remote IP, gateway, local port, baud rate, commit), each sent
+up to ten times until the device acknowledges it. Progress goes to standard error, one line per
+acknowledged step. The device takes the new values on the commit.
+
+  --ip, --mask, --gateway, --remote-ip   addresses, four numbers from 0 to 255
+  --port N      local port, 0 to 65535
+  --mode MODE   tcp-server, tcp-client, udp-server or udp-client
+  --baud N      2400, 4800, 9600, 14400, 19200, 28800, 38400, 57600 or 115200
+  --verify      after the commit, find the device again, read it back and compare every field
+
+example:
+  korvcfg write 00-4C-5A-1E-0B-21 --ip 192.168.1.50 --gateway 192.168.1.1 --baud 115200 --verify
+)";
+
+const char ApplyHelp[] = R"(usage: korvcfg apply FILE [--verify] [--json]
+
+Configures many devices one after another from a table: one scan finds them all, then each is read,
+written (and with --verify read back), going on after a device fails. One result line per device,
+then a summary; with --json one array of {"mac": ..., "ok": true|false, "error": ...}.
+
+FILE is CSV or JSON, told apart by its content. CSV: the header
+    mac,ip,mask,gateway,remote_ip,port,mode,baud
+then one device per line; an empty cell keeps that device's value. JSON: an array of objects with
+the same keys ("port" and "baud" as numbers); a key that is missing or null keeps the value.
+
+example:
+  korvcfg apply site-4.csv --verify
+  with site-4.csv:
+    mac,ip,mask,gateway,remote_ip,port,mode,baud
+    00-4C-5A-1E-0B-21,192.168.4.11,255.255.255.0,192.168.4.1,192.168.4.2,4001,tcp-server,9600
+    00-4C-5A-1E-0B-22,192.168.4.12,,,,,,115200
+)";
+
+struct Command {
+    const char* name;
+    const char* help;
+    std::set<std::string> valued; // options that take a value
+    std::set<std::string> flags;
+    std::size_t positionals; // exactly this many
+    const char* positionalName;
+};
+
+const std::vector<Command>& Commands() {
+    static const std::vector<Command> commands = {
+        {"scan", ScanHelp, {"--wait"}, {"--json"}, 0, ""},
+        {"read", ReadHelp, {"--wait"}, {"--json"}, 1, "MAC"},
+        {"write",
+         WriteHelp,
+         {"--ip", "--mask", "--gateway", "--remote-ip", "--port", "--mode", "--baud"},
+         {"--verify"},
+         1,
+         "MAC"},
+        {"apply", ApplyHelp, {}, {"--verify", "--json"}, 1, "FILE"},
+    };
+    return commands;
+}
+
+struct ParsedArgs {
+    std::map<std::string, std::string> values;
+    std::set<std::string> flags;
+    std::vector<std::string> positionals;
+    bool help = false;
+};
+
+ParsedArgs ParseArgs(const Command& command, const std::vector<std::string>& args) {
+    ParsedArgs parsed;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        std::string arg = args[i];
+        if (arg == "--help" || arg == "-h") {
+            parsed.help = true;
+            continue;
+        }
+        if (arg.rfind("--", 0) != 0 || arg == "--") {
+            parsed.positionals.push_back(arg);
+            continue;
+        }
+        std::optional<std::string> inlineValue;
+        if (const auto eq = arg.find('='); eq != std::string::npos) {
+            inlineValue = arg.substr(eq + 1);
+            arg.resize(eq);
+        }
+        if (command.valued.count(arg) != 0) {
+            if (!inlineValue && i + 1 >= args.size()) {
+                throw InputError(arg + " needs a value");
+            }
+            if (parsed.values.count(arg) != 0) {
+                throw InputError(arg + " is given twice");
+            }
+            parsed.values[arg] = inlineValue ? *inlineValue : args[++i];
+        } else if (command.flags.count(arg) != 0 && !inlineValue) {
+            parsed.flags.insert(arg);
+        } else {
+            throw InputError(std::string("unknown option ") + args[i] + " for " + command.name);
+        }
+    }
+    if (!parsed.help && parsed.positionals.size() != command.positionals) {
+        if (parsed.positionals.size() < command.positionals) {
+            throw InputError(std::string(command.name) + " needs " + command.positionalName);
+        }
+        throw InputError("unexpected argument '" + parsed.positionals[command.positionals] + "'");
+    }
+    return parsed;
+}
+
+std::optional<std::string> Value(const ParsedArgs& parsed, const std::string& option) {
+    const auto it = parsed.values.find(option);
+    return it == parsed.values.end() ? std::nullopt : std::optional(it->second);
+}
+
+OpsMessages MessagesTo(std::ostream& err) {
+    return OpsMessages{[&err](const std::string& line) { err << line << "\n"
+                                                             << std::flush; },
+                       [&err](const std::string& line) {
+                           err << "korvcfg: warning: " << line << "\n" << std::flush;
+                       }};
+}
+
+std::string JsonOrNull(const std::optional<std::string>& text) {
+    return text ? JsonQuote(*text) : "null";
+}
+
+std::string NumberOrNull(const std::optional<int>& value) {
+    return value ? std::to_string(*value) : "null";
+}
+
+void PrintSettings(std::ostream& out, const std::string& mac, const DeviceSettings& s, bool json) {
+    if (json) {
+        out << "{\"mac\": " << JsonQuote(mac) << ", \"ip\": " << JsonQuote(FormatAddress(s.ip))
+            << ", \"mask\": " << JsonQuote(FormatAddress(s.mask))
+            << ", \"gateway\": " << JsonQuote(FormatAddress(s.gateway))
+            << ", \"remote_ip\": " << JsonQuote(FormatAddress(s.remoteIp)) << ", \"port\": " << s.port
+            << ", \"mode\": " << JsonOrNull(s.ModeName()) << ", \"baud\": " << NumberOrNull(s.Baud())
+            << "}\n";
+        return;
+    }
+    const auto code = [](int32_t value) {
+        static constexpr char Hex[] = "0123456789ABCDEF";
+        return std::string("unknown (code ") + Hex[(value >> 4) & 0xF] + Hex[value & 0xF] + ")";
+    };
+    out << "mac: " << mac << "\n"
+        << "ip: " << FormatAddress(s.ip) << "\n"
+        << "mask: " << FormatAddress(s.mask) << "\n"
+        << "gateway: " << FormatAddress(s.gateway) << "\n"
+        << "remote_ip: " << FormatAddress(s.remoteIp) << "\n"
+        << "port: " << s.port << "\n"
+        << "mode: " << s.ModeName().value_or(code(s.modeCode)) << "\n"
+        << "baud: " << (s.Baud() ? std::to_string(*s.Baud()) : code(s.baudCode)) << "\n";
+}
+
+int Scan(const ParsedArgs& parsed, std::ostream& out, std::ostream& err, OpsClock& clock) {
+    const auto wait = Value(parsed, "--wait");
+    const uint32_t waitMs = wait ? ParseWaitMs(*wait) : ScanWaitMs;
+    DeviceSession session(clock, MessagesTo(err));
+    session.Open();
+    const std::vector<FoundDevice> found = session.Scan(waitMs);
+    if (parsed.flags.count("--json") != 0) {
+        out << "[";
+        for (std::size_t i = 0; i < found.size(); ++i) {
+            out << (i == 0 ? "\n" : ",\n") << "  {\"ip\": " << JsonQuote(found[i].ip)
+                << ", \"mac\": " << JsonQuote(found[i].mac) << "}";
+        }
+        out << (found.empty() ? "]\n" : "\n]\n");
+    } else {
+        for (const FoundDevice& device : found) {
+            out << device.ip << "  " << device.mac << "\n";
+        }
+    }
+    if (found.empty()) {
+        err << "korvcfg: no device answered within " << waitMs << " ms\n";
+    }
+    return ExitDone;
+}
+
+int Read(const ParsedArgs& parsed, std::ostream& out, std::ostream& err, OpsClock& clock) {
+    const std::string mac = ParseMac(parsed.positionals[0]);
+    const auto wait = Value(parsed, "--wait");
+    const uint32_t waitMs = wait ? ParseWaitMs(*wait) : ScanWaitMs;
+    DeviceSession session(clock, MessagesTo(err));
+    session.Open();
+    const FoundDevice device = Locate(session.Scan(waitMs), mac, waitMs);
+    PrintSettings(out, device.mac, session.Read(device), parsed.flags.count("--json") != 0);
+    return ExitDone;
+}
+
+int Write(const ParsedArgs& parsed, std::ostream& out, std::ostream& err, OpsClock& clock) {
+    const std::string mac = ParseMac(parsed.positionals[0]);
+    SettingsChange change;
+    if (const auto v = Value(parsed, "--ip"))
+        change.ip = ParseAddress(*v, "--ip");
+    if (const auto v = Value(parsed, "--mask"))
+        change.mask = ParseAddress(*v, "--mask");
+    if (const auto v = Value(parsed, "--gateway"))
+        change.gateway = ParseAddress(*v, "--gateway");
+    if (const auto v = Value(parsed, "--remote-ip"))
+        change.remoteIp = ParseAddress(*v, "--remote-ip");
+    if (const auto v = Value(parsed, "--port"))
+        change.port = ParsePort(*v);
+    if (const auto v = Value(parsed, "--mode"))
+        change.modeEntry = ParseModeName(*v);
+    if (const auto v = Value(parsed, "--baud"))
+        change.baudEntry = ParseBaud(*v);
+    const bool verify = parsed.flags.count("--verify") != 0;
+
+    DeviceSession session(clock, MessagesTo(err));
+    session.Open();
+    const FoundDevice device = Locate(session.Scan(ScanWaitMs), mac, ScanWaitMs);
+    const DeviceSettings target = Merged(session.Read(device), change);
+    session.Write(device, target);
+    if (verify) {
+        session.Verify(device, target, ScanWaitMs);
+    }
+    out << device.mac << " configured" << (verify ? " and verified" : "") << "\n";
+    return ExitDone;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw InputError(path + ": cannot be read");
+    }
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+int Apply(const ParsedArgs& parsed, std::ostream& out, std::ostream& err, OpsClock& clock) {
+    const std::string path = parsed.positionals[0];
+    std::vector<ApplyRow> rows;
+    try {
+        rows = ParseApplyTable(ReadWholeFile(path));
+    } catch (const InputError& e) {
+        const std::string what = e.what();
+        throw InputError(what.rfind(path, 0) == 0 ? what : path + ": " + what);
+    }
+    const bool json = parsed.flags.count("--json") != 0;
+    DeviceSession session(clock, MessagesTo(err));
+    session.Open();
+    const std::vector<ApplyResult> results = ApplyTable(session, rows, parsed.flags.count("--verify") != 0);
+    std::size_t failed = 0;
+    if (json) {
+        out << "[";
+    }
+    for (std::size_t i = 0; i < results.size(); ++i) {
+        const ApplyResult& r = results[i];
+        failed += r.ok ? 0 : 1;
+        if (json) {
+            out << (i == 0 ? "\n" : ",\n") << "  {\"mac\": " << JsonQuote(r.mac)
+                << ", \"ok\": " << (r.ok ? "true" : "false")
+                << ", \"error\": " << (r.ok ? "null" : JsonQuote(r.error)) << "}";
+        } else {
+            out << r.mac << "  " << (r.ok ? "ok" : "FAILED: " + r.error) << "\n";
+        }
+    }
+    if (json) {
+        out << "\n]\n";
+    }
+    // With --json the summary stays off standard output, which holds the one JSON document.
+    std::ostream& summary = json ? err : out;
+    summary << results.size() << " device" << (results.size() == 1 ? "" : "s") << ": "
+            << results.size() - failed << " configured, " << failed << " failed\n";
+    return failed == 0 ? ExitDone : ExitFailed;
+}
+
+} // namespace
+
+int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                   OpsClock& clock) {
+    if (args.empty()) {
+        err << MainHelp;
+        return ExitUsage;
+    }
+    if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+        out << MainHelp;
+        return ExitDone;
+    }
+    if (args[0] == "--version") {
+        out << "korvcfg " << KORVCFG_VERSION << "\n";
+        return ExitDone;
+    }
+    const Command* command = nullptr;
+    for (const Command& c : Commands()) {
+        if (args[0] == c.name) {
+            command = &c;
+        }
+    }
+    if (command == nullptr) {
+        err << "korvcfg: unknown command '" << args[0] << "'\n\n" << MainHelp;
+        return ExitUsage;
+    }
+    try {
+        const ParsedArgs parsed = ParseArgs(*command, args);
+        if (parsed.help) {
+            out << command->help;
+            return ExitDone;
+        }
+        const std::string name = command->name;
+        if (name == "scan")
+            return Scan(parsed, out, err, clock);
+        if (name == "read")
+            return Read(parsed, out, err, clock);
+        if (name == "write")
+            return Write(parsed, out, err, clock);
+        return Apply(parsed, out, err, clock);
+    } catch (const InputError& e) {
+        err << "korvcfg " << command->name << ": " << e.what() << "\n(korvcfg " << command->name
+            << " --help shows the usage)\n";
+        return ExitUsage;
+    } catch (const std::exception& e) {
+        err << "korvcfg " << command->name << ": " << e.what() << "\n";
+        return ExitFailed;
+    }
+}
+
+} // namespace korvcfg

@@ -1,0 +1,120 @@
+#pragma once
+// One korvcfg run's conversation with the devices: the endpoint on UDP port 60001, the scan, the
+// configuration read and the eight write steps, on the window's datagrams and its table of steps.
+// Stricter than the window: a record or an acknowledgement counts only when it comes from the address
+// at which the scan found the device, so a stranger's datagram or another device's late reply is
+// never taken for one.
+#include "tools/korvcfg/OpsClock.h"
+#include "tools/korvcfg/Values.h"
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+class TIdUDPServer;
+
+namespace korvcfg {
+
+// How long a configuration read waits for the record after each request, and how often the request
+// is sent: a record is one datagram and can be lost like any other.
+inline constexpr uint32_t RecordWaitMs = 1000;
+inline constexpr int RecordSends = 3;
+
+// An operation failed: korvcfg ends with status 1.
+class OpsError : public std::runtime_error {
+  public:
+    enum class Kind { PortInUse, Network, NotFound, NoAnswer, NotAcknowledged, UnknownCode, Mismatch };
+    OpsError(Kind kind, const std::string& message) : std::runtime_error(message), FKind(kind) {}
+    Kind WhatFailed() const { return FKind; }
+
+  private:
+    Kind FKind;
+};
+
+struct FoundDevice {
+    std::string ip; // where its scan reply came from: the only address korvcfg hears it at
+    std::string mac;
+    bool operator==(const FoundDevice&) const = default;
+};
+
+// A device's configuration. Mode and speed stay codes, as the device reports them; a code outside
+// the tables is kept and shown as such rather than guessed at.
+struct DeviceSettings {
+    Octets ip{};
+    Octets mask{};
+    Octets gateway{};
+    Octets remoteIp{};
+    uint16_t port = 0;
+    int32_t modeCode = 0;
+    int32_t baudCode = 0;
+
+    std::optional<int> ModeEntry() const;
+    std::optional<int> BaudEntry() const;
+    std::optional<std::string> ModeName() const;
+    std::optional<int> Baud() const;
+};
+
+// What to change; an empty member keeps the device's value.
+struct SettingsChange {
+    std::optional<Octets> ip, mask, gateway, remoteIp;
+    std::optional<uint16_t> port;
+    std::optional<int> modeEntry, baudEntry;
+};
+
+DeviceSettings Merged(const DeviceSettings& current, const SettingsChange& change);
+// The names of the fields (as korvcfg prints them) in which two configurations differ.
+std::vector<std::string> DifferingFields(const DeviceSettings& a, const DeviceSettings& b);
+
+struct OpsMessages {
+    std::function<void(const std::string&)> progress; // one line per acknowledged step
+    std::function<void(const std::string&)> warning;
+};
+
+class DeviceSession {
+  public:
+    DeviceSession(OpsClock& clock, OpsMessages messages);
+    ~DeviceSession();
+    DeviceSession(const DeviceSession&) = delete;
+    DeviceSession& operator=(const DeviceSession&) = delete;
+
+    // Binds 0.0.0.0:60001; OpsError PortInUse when another program (the window, say) holds it.
+    void Open();
+
+    // Every device that answers one ScanRequest within waitMs, in arrival order, each (IP, MAC) once.
+    std::vector<FoundDevice> Scan(uint32_t waitMs);
+    DeviceSettings Read(const FoundDevice& device);
+    // The eight steps in the window's order, each sent until acknowledged, at most SendsPerWriteStep
+    // times; stops at the first step that runs out of sends (OpsError NotAcknowledged naming it).
+    void Write(const FoundDevice& device, const DeviceSettings& target);
+    // After a Write: gives the device the commit's whole wait, finds it again by a scan (a new IP
+    // takes effect on the commit), reads it back and compares (OpsError Mismatch naming the fields).
+    void Verify(const FoundDevice& device, const DeviceSettings& written, uint32_t scanWaitMs);
+
+  private:
+    struct Datagram {
+        std::string ip;
+        std::string hex;
+    };
+    // Broadcasts bytes, then runs deliveries for up to waitMs, handing each received datagram to take
+    // until it returns true.
+    bool SendAndAwait(const std::string& bytes, uint32_t waitMs,
+                      const std::function<bool(const Datagram&)>& take);
+    void Send(const std::string& bytes);
+
+    OpsClock& FClock;
+    OpsMessages FMessages;
+    std::deque<Datagram> FInbox; // filled on the main thread only, by the endpoint's deliveries
+    std::chrono::milliseconds FCommitSentAt{0};
+    std::unique_ptr<TIdUDPServer> FServer; // after FInbox: stopped before what its deliveries touch goes
+};
+
+// The one device with this MAC in a scan; OpsError NotFound when none, or when it answered from more
+// than one address (korvcfg could not tell which is the device).
+FoundDevice Locate(const std::vector<FoundDevice>& found, const std::string& mac, uint32_t scanWaitMs);
+
+} // namespace korvcfg
