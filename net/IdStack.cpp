@@ -63,6 +63,15 @@ void TIdStack::Destroy() {
     GStack.reset();
 }
 
+std::vector<TIdBroadcastAdapter> TIdStack::BroadcastAdapters() {
+    return {};
+}
+
+int TIdStack::SendToThrough(TIdSocketHandleType s, const void* data, std::size_t size, const uint8_t (&ip)[4],
+                            int32_t port, const TIdBroadcastAdapter&) {
+    return SendTo(s, data, size, ip, port);
+}
+
 int TIdStack::WSGetLastError() const {
     return GLastError;
 }

@@ -42,6 +42,13 @@ class TIdScopedSocket {
     TIdSocketHandleType FSocket = IdInvalidSocket;
 };
 
+// An adapter that a datagram to 255.255.255.255 can leave through.
+struct TIdBroadcastAdapter {
+    std::string Name;        // the system's name for it, the one a user gives to pick it
+    uint32_t Index = 0;      // the system's interface index
+    uint8_t Address[4] = {}; // its IPv4 address, the source of what leaves through it
+};
+
 class TIdStack {
   public:
     virtual ~TIdStack() = default;
@@ -76,6 +83,17 @@ class TIdStack {
     virtual void Wake(TIdSocketHandleType writer) = 0;
     virtual void DrainWake(TIdSocketHandleType reader) = 0;
 
+    // A limited broadcast leaves through the one adapter the routing table picks, so a workstation
+    // with two adapters reaches one segment only. The endpoint sends it out of each of these instead:
+    // the adapters that are up and carry a signal, are not loopback, and have an IPv4 address and
+    // broadcast capability, each once, read afresh at every call. A layer that cannot list them
+    // returns none, and the endpoint then sends one datagram the way it always has (SendTo).
+    virtual std::vector<TIdBroadcastAdapter> BroadcastAdapters();
+    // SendTo, out of the given adapter only; -1 with the code kept when that adapter cannot take it.
+    // The base layer cannot choose an adapter and sends as SendTo does.
+    virtual int SendToThrough(TIdSocketHandleType s, const void* data, std::size_t size,
+                              const uint8_t (&ip)[4], int32_t port, const TIdBroadcastAdapter& adapter);
+
     // Windows Sockets code of the calling thread's last failure.
     int WSGetLastError() const;
 
@@ -104,6 +122,9 @@ class TIdStackPosix : public TIdStack {
     std::pair<TIdScopedSocket, TIdScopedSocket> NewWakePair() override;
     void Wake(TIdSocketHandleType writer) override;
     void DrainWake(TIdSocketHandleType reader) override;
+    std::vector<TIdBroadcastAdapter> BroadcastAdapters() override;
+    int SendToThrough(TIdSocketHandleType s, const void* data, std::size_t size, const uint8_t (&ip)[4],
+                      int32_t port, const TIdBroadcastAdapter& adapter) override;
 
   private:
     int Fail(); // records the translated errno, returns -1

@@ -1,10 +1,13 @@
 #include "net/IdException.h"
 #include "net/IdStack.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <netdb.h>
 #include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <poll.h>
 #include <sys/un.h>
 
@@ -282,4 +285,68 @@ void TIdStackPosix::DrainWake(TIdSocketHandleType reader) {
     char buf[16];
     while (::recv(reader, buf, sizeof buf, 0) > 0) {
     }
+}
+
+std::vector<TIdBroadcastAdapter> TIdStackPosix::BroadcastAdapters() {
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) {
+        return {}; // the caller then sends the one plain datagram, as if there were no adapter
+    }
+    std::vector<TIdBroadcastAdapter> adapters;
+    for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) {
+            continue;
+        }
+        // Without a carrier (a cable out, a wireless adapter not associated) nothing would leave.
+        const unsigned wanted = IFF_UP | IFF_RUNNING | IFF_BROADCAST;
+        if ((entry->ifa_flags & wanted) != wanted || (entry->ifa_flags & IFF_LOOPBACK) != 0) {
+            continue;
+        }
+        // An IPv4 entry carries the address's label, which is the adapter's name or "name:alias".
+        TIdBroadcastAdapter adapter;
+        adapter.Name = entry->ifa_name;
+        adapter.Name = adapter.Name.substr(0, adapter.Name.find(':'));
+        adapter.Index = ::if_nametoindex(adapter.Name.c_str());
+        if (adapter.Index == 0) {
+            continue; // gone since the list was read
+        }
+        // One datagram per adapter however many addresses it has: the first one is its source.
+        const bool listed = std::any_of(adapters.begin(), adapters.end(), [&](const TIdBroadcastAdapter& a) {
+            return a.Index == adapter.Index;
+        });
+        if (!listed) {
+            std::memcpy(adapter.Address, &reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr, 4);
+            adapters.push_back(std::move(adapter));
+        }
+    }
+    ::freeifaddrs(list);
+    return adapters;
+}
+
+int TIdStackPosix::SendToThrough(TIdSocketHandleType s, const void* data, std::size_t size,
+                                 const uint8_t (&ip)[4], int32_t port, const TIdBroadcastAdapter& adapter) {
+    sockaddr_in addr = MakeAddress(ip, port);
+    iovec iov{const_cast<void*>(data), size};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    msghdr msg{};
+    msg.msg_name = &addr;
+    msg.msg_namelen = sizeof addr;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    cmsghdr* header = CMSG_FIRSTHDR(&msg);
+    header->cmsg_level = IPPROTO_IP;
+    header->cmsg_type = IP_PKTINFO;
+    header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+    // The adapter alone; the source address is left to the kernel, which takes the adapter's own, so
+    // that a device on that segment answers to an address it can reach.
+    in_pktinfo info{};
+    info.ipi_ifindex = static_cast<int>(adapter.Index);
+    std::memcpy(CMSG_DATA(header), &info, sizeof info);
+    ssize_t n;
+    do {
+        n = ::sendmsg(s, &msg, IdSendFlags);
+    } while (n < 0 && IdIsInterrupted(IdRawSocketError()));
+    return n < 0 ? Fail() : static_cast<int>(n);
 }

@@ -6,8 +6,22 @@
 
 #include <algorithm>
 #include <cctype>
+#include <vector>
 
 namespace {
+constexpr int WSAENETDOWN_Code = 10050;
+
+bool IsLimitedBroadcast(const uint8_t (&address)[4]) {
+    return address[0] == 255 && address[1] == 255 && address[2] == 255 && address[3] == 255;
+}
+
+[[noreturn]] void ThrowSendError(int code) {
+    if (code == WSAEMSGSIZE_Code) {
+        throw EIdPackageSizeTooBig();
+    }
+    throw EIdSocketError(code);
+}
+
 bool IsLocalhost(const std::string& host) {
     static const std::string kLocalhost = "LOCALHOST";
     return host.size() == kLocalhost.size() &&
@@ -59,17 +73,56 @@ void TIdUDPBase::SendDatagram(const std::string& Host, int32_t Port, const std::
         throw EIdSocketError(11001);
     }
     TIdSocketHandle& binding = AcquireBinding();
+    // With no adapter listed (loopback only, or a layer that cannot list them) the routing table
+    // decides, as it always did.
+    if (IsLimitedBroadcast(address) && SendToEveryAdapter(binding, Data, address, Port)) {
+        return;
+    }
     const int sent = stack.SendTo(binding.Socket, Data.data(), Data.size(), address, Port);
     if (sent < 0) {
-        const int code = stack.WSGetLastError();
-        if (code == WSAEMSGSIZE_Code) {
-            throw EIdPackageSizeTooBig();
-        }
-        throw EIdSocketError(code);
+        ThrowSendError(stack.WSGetLastError());
     }
     if (static_cast<std::size_t>(sent) != Data.size()) {
         throw EIdNotAllBytesSent();
     }
+}
+
+bool TIdUDPBase::SendToEveryAdapter(TIdSocketHandle& binding, const std::string& Data,
+                                    const uint8_t (&address)[4], int32_t Port) {
+    TIdStack& stack = TIdStack::Instance();
+    std::vector<TIdBroadcastAdapter> adapters = stack.BroadcastAdapters();
+    if (!BroadcastInterface.empty()) {
+        std::erase_if(adapters, [&](const TIdBroadcastAdapter& a) { return a.Name != BroadcastInterface; });
+        if (adapters.empty()) {
+            throw EIdSocketError(WSAENETDOWN_Code);
+        }
+    }
+    if (adapters.empty()) {
+        return false;
+    }
+    // An adapter that went away since the list was read, or lost its carrier, costs only its own
+    // segment: the others still get the datagram, and the send fails only when none took it.
+    bool taken = false;
+    bool cut = false;
+    int lastError = 0;
+    for (const TIdBroadcastAdapter& adapter : adapters) {
+        const int sent =
+            stack.SendToThrough(binding.Socket, Data.data(), Data.size(), address, Port, adapter);
+        if (sent < 0) {
+            lastError = stack.WSGetLastError();
+        } else if (static_cast<std::size_t>(sent) != Data.size()) {
+            cut = true;
+        } else {
+            taken = true;
+        }
+    }
+    if (taken) {
+        return true;
+    }
+    if (lastError == 0 && cut) {
+        throw EIdNotAllBytesSent();
+    }
+    ThrowSendError(lastError);
 }
 
 TIdUDPServer::TIdUDPServer() = default;

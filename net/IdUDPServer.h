@@ -32,9 +32,19 @@ class TIdUDPBase : public TIdComponent {
 
     // Sends Data as one datagram to 255.255.255.255:Port with the broadcast option on for that send.
     void Broadcast(const std::string& Data, int32_t Port);
+    // A datagram to 255.255.255.255 leaves through every adapter the socket layer lists (the same
+    // bytes from the same socket, once per adapter); it fails only when no adapter took it, or, with
+    // no adapter listed at all, sends once the way the routing table chooses.
     void SendDatagram(const std::string& Host, int32_t Port, const std::string& Data);
 
+    // Empty: every adapter. A name: datagrams to 255.255.255.255 leave through that adapter only, and
+    // fail with WSAENETDOWN while it is not listed (absent, down, or without an IPv4 address).
+    std::string BroadcastInterface;
+
   protected:
+    // False, having sent nothing, when the socket layer lists no adapter.
+    bool SendToEveryAdapter(TIdSocketHandle& binding, const std::string& Data, const uint8_t (&address)[4],
+                            int32_t Port);
     virtual void Deactivate() = 0;
     virtual bool GetActive() = 0;
     virtual TIdSocketHandle& AcquireBinding() = 0;
