@@ -4,8 +4,10 @@
 #include <cerrno>
 #include <cstring>
 #include <iostream>
+#include <fcntl.h>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <sched.h>
 #include <set>
 #include <stdexcept>
 #include <sys/socket.h>
@@ -101,8 +103,17 @@ void RequireLocalAddress(const Ipv4& ip) {
                           "namespace? start devsim through tests/private-lan)");
 }
 
+void EnterNetworkNamespace(const std::string& path) {
+    FileDescriptor ns(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (ns.Get() < 0)
+        throw SystemError("network namespace " + path);
+    if (::setns(ns.Get(), CLONE_NEWNET) != 0)
+        throw SystemError("entering network namespace " + path);
+}
+
 std::string ForeignInterface() {
-    static const std::set<std::string> Private = {"lo", "lan0", "lan1"};
+    // The private LAN's own links: one wire (lan0 <-> lan1), or two with its second segment (lan2 <-> lan3).
+    static const std::set<std::string> Private = {"lo", "lan0", "lan1", "lan2", "lan3"};
     struct if_nameindex* list = ::if_nameindex();
     if (list == nullptr)
         return "(interfaces unreadable)";

@@ -44,6 +44,9 @@ class DevsimSocket {
 
 // Throws std::runtime_error naming the address when `ip` is not an address of this namespace.
 void RequireLocalAddress(const Ipv4& ip);
-// Empty when every interface of this network namespace belongs to the private runner (lo, lan0,
-// lan1); otherwise the name of the first other interface.
+// Moves the process into the network namespace at path (a /proc/PID/ns/net of the private LAN's
+// segments); throws std::runtime_error when it cannot.
+void EnterNetworkNamespace(const std::string& path);
+// Empty when every interface of this network namespace belongs to the private runner (lo, lan0 to
+// lan3); otherwise the name of the first other interface.
 std::string ForeignInterface();

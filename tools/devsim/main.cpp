@@ -11,7 +11,7 @@
 
 namespace {
 
-const char Usage[] = R"(usage: devsim [--log FILE] [--state FILE] [--ready FILE] DEVICE...
+const char Usage[] = R"(usage: devsim [--log FILE] [--state FILE] [--ready FILE] [--netns PATH] DEVICE...
   DEVICE := --device key=value[,key=value...]
           | --many N,base_ip=A.B.C.D[,stagger=MS][,key=value...]
 
@@ -20,7 +20,8 @@ to the requester's address at port 60001.
 
 SAFETY: answers go to whoever asked, so devsim belongs in a private network namespace only. Start
 it through tests/private-lan (or tests/netns-run); it refuses to start when its namespace has any
-interface besides lo, lan0 and lan1, or when a device address is not an address of the namespace.
+interface besides the private LAN's own (lo, lan0, lan1, and lan2, lan3 of its second segment), or
+when a device address is not an address of the namespace.
 
 Configuration keys: id=10 hex digits, ip=A.B.C.D (source address), mode=MM (hex), port=N (decimal),
   devip=, remoteip=, gateway=, mask= (dotted quads), baud=BB (hex BaudCode, e.g. FC = 115200)
@@ -37,6 +38,8 @@ Fault keys: delay=MS, ackfrom=CODE:K, noack=CODE, wrongack=CODE:OTHER, scantwice
 --state FILE: the committed configuration of every device, rewritten at start and at each commit:
   <id> ip=<ip> mode=<MM> port=<n> devip=<ip> remoteip=<ip> gateway=<ip> mask=<ip> baud=<BB>
 --ready FILE: written ("ready") once the socket is bound and the state file is written.
+--netns PATH: runs in that network namespace (one of tests/private-lan --second-segment's segments,
+  $KORV_SEGMENT1_NETNS or $KORV_SEGMENT2_NETNS); the interface check above applies there.
 SIGTERM and SIGINT end it with status 0.
 )";
 
@@ -51,6 +54,7 @@ int main(int argc, char** argv) {
     sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
 
     SimulatorOptions options;
+    std::string netns;
     std::vector<DeviceProfile> devices;
     try {
         int ordinal = 1;
@@ -69,6 +73,8 @@ int main(int argc, char** argv) {
                 options.statePath = value;
             } else if (arg == "--ready") {
                 options.readyPath = value;
+            } else if (arg == "--netns") {
+                netns = value;
             } else if (arg == "--device") {
                 devices.push_back(ParseDeviceProfile(value, ordinal++));
             } else if (arg == "--many") {
@@ -88,6 +94,8 @@ int main(int argc, char** argv) {
     }
 
     try {
+        if (!netns.empty())
+            EnterNetworkNamespace(netns);
         const std::string foreign = ForeignInterface();
         if (!foreign.empty())
             throw std::runtime_error("refusing to start: interface '" + foreign +
