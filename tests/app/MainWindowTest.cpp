@@ -225,9 +225,9 @@ TEST_F(MainWindow, CtrlClickOrCtrlSpaceLeavesTheSelectedDeviceSelected) {
     EXPECT_EQ(SelectedRows(*form->ListBox2), std::vector<int>{1});
     EXPECT_EQ(SelectedRows(*form->ListBox1), std::vector<int>{1});
 
-    QTest::keyClick(form->ListBox2, Qt::Key_Space, Qt::ControlModifier);
-    EXPECT_EQ(form->ListBox2->currentRow(), 1);
-    EXPECT_EQ(SelectedRows(*form->ListBox2), std::vector<int>{1});
+    QTest::keyClick(form->ListBox1, Qt::Key_Space, Qt::ControlModifier);
+    EXPECT_EQ(form->ListBox1->currentRow(), 1);
+    EXPECT_EQ(SelectedRows(*form->ListBox1), std::vector<int>{1});
     EXPECT_TRUE(boxes.empty());
 }
 
