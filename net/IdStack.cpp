@@ -6,6 +6,7 @@
 
 namespace {
 std::unique_ptr<TIdStack> GStack;
+TIdStackFactory GStackFactory; // set by tests while no component exists
 thread_local int GLastError = 0;
 
 bool ParseOctet(const std::string& text, std::size_t from, std::size_t to, uint8_t& out) {
@@ -55,12 +56,17 @@ TIdStack& TIdStack::Instance() {
 
 void TIdStack::Create() {
     if (!GStack) {
-        GStack = NewPlatformStack();
+        GStack = GStackFactory ? GStackFactory() : NewPlatformStack();
     }
 }
 
 void TIdStack::Destroy() {
     GStack.reset();
+}
+
+TIdStackFactory SetStackFactory(TIdStackFactory factory) {
+    std::swap(GStackFactory, factory);
+    return factory;
 }
 
 std::vector<TIdBroadcastAdapter> TIdStack::BroadcastAdapters() {

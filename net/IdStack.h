@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -132,3 +133,9 @@ class TIdStackPosix : public TIdStack {
 
 // Builds the platform's socket layer (defined next to the implementation that the build selects).
 std::unique_ptr<TIdStack> NewPlatformStack();
+
+// Test seam: TIdStack::Create builds the layer with factory instead of NewPlatformStack while one is
+// set (pass {} to restore); returns the one it replaces. Lets a test make the socket library fail to
+// load or start, on a machine where the real one never does, or run the endpoint on a fake network.
+using TIdStackFactory = std::function<std::unique_ptr<TIdStack>()>;
+TIdStackFactory SetStackFactory(TIdStackFactory factory);

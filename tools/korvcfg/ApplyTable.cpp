@@ -129,7 +129,7 @@ std::vector<ApplyRow> ParseCsv(const std::string& content) {
 std::string WholeNumberText(const JsonValue& value, const std::string& key) {
     const std::string& text = value.text;
     if (text.find_first_of(".eE") != std::string::npos || (!text.empty() && text[0] == '-')) {
-        FailAt(value.line, key + " " + text + " is not a whole number from 0 up");
+        throw InputError(key + " " + text + " is not a whole number from 0 up");
     }
     return text;
 }

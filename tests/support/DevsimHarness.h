@@ -50,3 +50,16 @@ std::string DevsimPath();
 bool InPrivateLan();
 // Runs a shell command line; returns its exit status and what it wrote to stderr.
 std::pair<int, std::string> RunShell(const std::string& command);
+
+struct CommandResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+// Runs a shell command line; returns its exit status and what it wrote to stdout and stderr.
+CommandResult RunCommand(const std::string& command);
+
+// Sends one datagram from sourceIp (an address of the private LAN) to the workstation's port, the
+// way a device or a stranger that nobody asked would.
+void SendFromAddress(const std::string& sourceIp, const std::string& bytes,
+                     const std::string& toIp = "10.77.0.100", int toPort = 60001);

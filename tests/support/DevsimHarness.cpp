@@ -158,3 +158,36 @@ std::pair<int, std::string> RunShell(const std::string& command) {
     ::unlink(tmpl);
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, err};
 }
+
+CommandResult RunCommand(const std::string& command) {
+    char outName[] = "/tmp/korv-stdout-XXXXXX";
+    char errName[] = "/tmp/korv-stderr-XXXXXX";
+    ::close(::mkstemp(outName));
+    ::close(::mkstemp(errName));
+    const int status = std::system((command + " >" + outName + " 2>" + errName).c_str());
+    CommandResult result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(outName), ReadFile(errName)};
+    ::unlink(outName);
+    ::unlink(errName);
+    return result;
+}
+
+void SendFromAddress(const std::string& sourceIp, const std::string& bytes, const std::string& toIp,
+                     int toPort) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        throw std::runtime_error("socket failed");
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    ::inet_pton(AF_INET, sourceIp.c_str(), &from.sin_addr);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(toPort));
+    ::inet_pton(AF_INET, toIp.c_str(), &to.sin_addr);
+    const bool sent =
+        ::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) == 0 &&
+        ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) >= 0;
+    const int err = errno;
+    ::close(fd);
+    if (!sent)
+        throw std::runtime_error("send from " + sourceIp + ": " + std::strerror(err));
+}

@@ -1,0 +1,52 @@
+// What korvcfg accepts from its user, and that names and speeds reach the protocol's own tables.
+#include "protocol/DeviceMessages.h"
+#include "tools/korvcfg/Values.h"
+
+#include <gtest/gtest.h>
+
+using namespace korvcfg;
+
+TEST(ValuesTest, MacTextIsTakenInTheWindowsFormWithColonsOrLowerCase) {
+    EXPECT_EQ(ParseMac("00-4C-5A-1E-0B-21"), "00-4C-5A-1E-0B-21");
+    EXPECT_EQ(ParseMac("00:4c:5a:1e:0b:21"), "00-4C-5A-1E-0B-21");
+    // The request builders read the DeviceId from the dashed form's fixed positions.
+    EXPECT_EQ(DeviceIdFromMac(ParseMac("00:4c:5a:1e:0b:21")), "4C5A1E0B21");
+    for (const char* bad :
+         {"", "00-4C-5A-1E-0B", "00-4C-5A-1E-0B-2", "00-4C-5A-1E-0B-211", "00-4C-5A:1E-0B-21",
+          "00-4C-5A-1E-0B-2G", "004C5A1E0B21", "00_4C_5A_1E_0B_21", " 00-4C-5A-1E-0B-21"}) {
+        EXPECT_THROW(ParseMac(bad), InputError) << bad;
+    }
+}
+
+TEST(ValuesTest, AddressesAndPortsAreCheckedAtTheirBounds) {
+    EXPECT_EQ(ParseAddress("0.0.0.0", "--ip"), (Octets{0, 0, 0, 0}));
+    EXPECT_EQ(ParseAddress("255.255.255.255", "--ip"), (Octets{255, 255, 255, 255}));
+    for (const char* bad :
+         {"256.1.1.1", "1.2.3", "1.2.3.4.5", "1.2.3.-4", "1..3.4", "a.b.c.d", "1.2.3.4 ", ""}) {
+        EXPECT_THROW(ParseAddress(bad, "--ip"), InputError) << bad;
+    }
+    EXPECT_EQ(ParsePort("0"), 0);
+    EXPECT_EQ(ParsePort("65535"), 65535);
+    for (const char* bad : {"65536", "-1", "4001x", "", "99999999999999999999", "0x10"}) {
+        EXPECT_THROW(ParsePort(bad), InputError) << bad;
+    }
+}
+
+TEST(ValuesTest, ModeNamesAndSpeedsMapThroughTheProtocolTables) {
+    // udp-client is code 04, not 03: a mapping by arithmetic would get it wrong.
+    const std::pair<const char*, int32_t> modes[] = {
+        {"tcp-server", 0x00}, {"tcp-client", 0x01}, {"udp-server", 0x02}, {"udp-client", 0x04}};
+    for (const auto& [name, code] : modes) {
+        EXPECT_EQ(ModeCodeForEntry(ParseModeName(name)), code) << name;
+        EXPECT_EQ(ModeNameOfEntry(*ModeEntryForCode(code)), name);
+    }
+    EXPECT_THROW(ParseModeName("TCP-server"), InputError);
+    EXPECT_THROW(ParseModeName("udp"), InputError);
+
+    EXPECT_EQ(BaudCodeForEntry(ParseBaud("9600")), 0xD0);
+    EXPECT_EQ(BaudCodeForEntry(ParseBaud("115200")), 0xFC);
+    EXPECT_EQ(BaudCodeForEntry(ParseBaud("2400")), 0x40);
+    for (const char* bad : {"1234", "0", "9600.0", "", "-9600", "230400"}) {
+        EXPECT_THROW(ParseBaud(bad), InputError) << bad;
+    }
+}
