@@ -4,7 +4,9 @@
 //
 // Input: a sequence of records, each
 //   op (1 byte): bits 0-1 the state set before the datagram (0 keep what the last datagram left,
-//                1 Idle, 2 Collecting, 3 Awaiting record); bits 2-3 the sender address
+//                1 Idle, 2 Collecting, 3 Awaiting record); bits 2-3 the sender address; with state 3,
+//                bits 4-6 the selected device entry (7: none; an empty list gets one at the first
+//                sender address first)
 //   length (2 bytes, low first), clamped to what is left and to the 8192 bytes a delivery can hold
 //   the datagram itself
 // A broken invariant aborts so the fuzzer keeps the input.
@@ -91,11 +93,25 @@ bool IsMacText(const QString& text) {
     return true;
 }
 
+// The device whose read is under way: entry `choice` of the lists (modulo their length), none for 7.
+void SelectDevice(Fixture& fx, int choice) {
+    TForm1& form = *fx.form;
+    if (form.ListBox1->count() == 0) {
+        form.ListBox1->addItem(Senders[0]);
+        form.ListBox2->addItem("00-1A-2B-3C-4D-01");
+    }
+    const int row = choice == 7 ? -1 : choice % form.ListBox1->count();
+    form.ListBox1->setCurrentRow(row);
+    form.ListBox2->setCurrentRow(row);
+}
+
 void Deliver(Fixture& fx, const std::string& datagram, const char* sender) {
     TForm1& form = *fx.form;
     const State before = CurrentState();
     const int listed = form.ListBox1->count();
     const QString portBefore = form.post->text();
+    const int selected = form.ListBox1->currentRow();
+    const bool fromSelected = selected >= 0 && form.ListBox1->item(selected)->text() == QString(sender);
 
     TMemoryStream data;
     data.SetSize(datagram.size());
@@ -127,9 +143,15 @@ void Deliver(Fixture& fx, const std::string& datagram, const char* sender) {
         break;
     }
     case State::AwaitingRecord:
-        // Any datagram at all is the record, and taking it ends the read.
-        Check(CurrentState() == State::Idle);
         Check(form.ListBox1->count() == listed);
+        if (!fromSelected) {
+            // Not the selected device: the read goes on waiting, and the fields keep what they had.
+            Check(CurrentState() == State::AwaitingRecord);
+            Check(form.post->text() == portBefore);
+            break;
+        }
+        // Any datagram at all from the selected device is the record, and taking it ends the read.
+        Check(CurrentState() == State::Idle);
         for (const QLineEdit* edit :
              {form.IP1, form.IP2, form.IP3, form.IP4, form.ym1, form.ym2, form.ym3, form.ym4, form.wg1,
               form.wg2, form.wg3, form.wg4, form.YCIP1, form.YCIP2, form.YCIP3, form.YCIP4})
@@ -192,6 +214,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
             break;
         case 3:
             SetState(State::AwaitingRecord);
+            SelectDevice(fx, (op >> 4) & 7);
             break;
         default:
             break;

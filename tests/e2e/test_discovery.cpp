@@ -135,31 +135,42 @@ TEST(Discovery, NoDeviceEndsSilentlyWithSetEnabledWhichThenWarnsAndSendsNothing)
     EXPECT_EQ(LoggedHex(sim), (std::vector<std::string>{ScanRequestHex}));
 }
 
-TEST(Discovery, FlagsAloneDecideHowADatagramIsRead) {
-    START_DEVSIM(sim, DeviceA.Args("silent=1"));
+TEST(Discovery, ReadTakesItsRecordOnlyFromTheSelectedDeviceAndIdleTakesNone) {
+    // A is listed and selected but never answers its read, so the read keeps awaiting its record.
+    START_DEVSIM(sim, DeviceA.Args("noack=0A"));
     WindowHarness window;
     TForm1& form = window.Form();
-    form.Button2->click(); // finds nothing, so a read is awaiting its record
+    form.Button2->click();
+    ASSERT_EQ(window.ListTexts(*form.ListBox1), std::vector<QString>{DeviceA.ip});
     ASSERT_EQ(ReadPending, 1);
     form.SetRadioGroup1ItemIndex(2);
     form.ComboBox1->setCurrentIndex(5);
+    const std::string untouched = window.FieldsText();
 
-    // Mode 03 and speed 00 have no entries: those selections stay, every other field is shown.
+    // A record-shaped datagram from a stranger on the segment is only the last reply.
+    const std::string stranger = RecordBytes(0x04, 0x40);
+    SendFromDeviceAddress("10.77.1.50", stranger);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return LastReplyHex == BytesToHex(stranger); }, 5000));
+    EXPECT_EQ(window.FieldsText(), untouched);
+    EXPECT_EQ(ReadPending, 1);
+
+    // From the selected device's address it is the record. Mode 03 and speed 00 have no entries:
+    // those selections stay, every other field is shown.
     const std::string record = RecordBytes(0x03, 0x00);
-    SendFromDeviceAddress("10.77.1.50", record);
+    SendFromDeviceAddress(DeviceA.ip, record);
     ASSERT_TRUE(window.WaitForRecord());
     EXPECT_EQ(window.FieldsText(), "mode=2 devip=192.168.1.7 mask=255.255.255.0 gateway=192.168.1.1 "
                                    "remoteip=10.0.0.9 port=8080 speed=5");
     EXPECT_EQ(LastReplyHex, BytesToHex(record));
     EXPECT_EQ(ScanPending, 0);
 
-    // Idle: a record-shaped datagram from anyone changes nothing but the last reply.
-    const std::string stray = RecordBytes(0x04, 0x40);
-    SendFromDeviceAddress("10.77.1.51", stray);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return LastReplyHex == BytesToHex(stray); }, 5000));
+    // Idle: a record-shaped datagram, even from the selected device, changes nothing but the last reply.
+    const std::string late = RecordBytes(0x04, 0x40);
+    SendFromDeviceAddress(DeviceA.ip, late);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return LastReplyHex == BytesToHex(late); }, 5000));
     EXPECT_EQ(window.FieldsText(), "mode=2 devip=192.168.1.7 mask=255.255.255.0 gateway=192.168.1.1 "
                                    "remoteip=10.0.0.9 port=8080 speed=5");
-    EXPECT_EQ(form.ListBox1->count(), 0);
+    EXPECT_EQ(form.ListBox1->count(), 1);
     EXPECT_EQ(ReadPending, 0);
     EXPECT_EQ(ScanPending, 0);
     EXPECT_TRUE(window.Boxes().empty());

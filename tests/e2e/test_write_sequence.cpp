@@ -242,23 +242,23 @@ TEST_F(WriteSequence, WrongAcknowledgementOrRightOneFollowedByAnotherDatagramIsN
     ExpectOneWarning("IP写入缓冲区失败！", "");
 }
 
-TEST_F(WriteSequence, NoSpeedSelectedWritesStepsOneToSixWithOnlyTheLow16PortBits) {
+TEST_F(WriteSequence, NoSpeedSelectedWritesStepsOneToSixThenSendsNothingForTheSpeed) {
     ASSERT_NO_FATAL_FAILURE(StartAndRead(DeviceA.Args()));
     const auto before = Sim().State();
     Form().ComboBox1->setCurrentIndex(-1);
-    Form().post->setText("65536");
+    Form().post->setText("65535");
 
     const qint64 ms = Press();
 
     std::vector<std::string> expected(DeviceAUnchanged.begin(), DeviceAUnchanged.begin() + 6);
-    expected[5] = DeviceA.Request("050000");
+    expected[5] = DeviceA.Request("05FFFF");
     EXPECT_EQ(SentHex(), expected);
     EXPECT_GE(ms, 15900) << "six acknowledged steps, then ten waits of the speed step with nothing sent";
     ExpectOneWarning("波特率写入缓冲区失败！", "端口号写入成功！");
     EXPECT_EQ(Sim().State(), before) << "nothing committed";
 }
 
-TEST_F(WriteSequence, EmptyAddressFieldEndsThePressWithTheConversionErrorAtItsStep) {
+TEST_F(WriteSequence, EmptyAddressOrPortOutOfRangeEndsThePressWithTheConversionErrorAtItsStep) {
     ASSERT_NO_FATAL_FAILURE(StartAndRead(DeviceA.Args()));
     Form().IP1->clear();
 
@@ -283,4 +283,19 @@ TEST_F(WriteSequence, EmptyAddressFieldEndsThePressWithTheConversionErrorAtItsSt
     EXPECT_EQ(boxes[0].box.text, "'' is not a valid integer value.");
     EXPECT_TRUE(boxes[0].windowEnabled);
     EXPECT_EQ(boxes[0].statusText, "IP写入成功！");
+
+    // Cut to its low 16 bits, 70000 would be written as port 4464 and reported as written.
+    Form().ym1->setText("255");
+    Form().post->setText("70000");
+    Press();
+
+    EXPECT_EQ(SentHex(), std::vector<std::string>(DeviceAUnchanged.begin(), DeviceAUnchanged.begin() + 5));
+    boxes = BoxesOfPress();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].box.kind, BoxKind::ErrorReport);
+    EXPECT_EQ(boxes[0].box.text, "'70000' is not a valid integer value.");
+    EXPECT_TRUE(boxes[0].windowEnabled);
+    EXPECT_EQ(boxes[0].statusText, "网关写入成功！");
+    EXPECT_TRUE(Form().isEnabled());
+    EXPECT_EQ(Form().StatusText(), "网关写入成功！");
 }

@@ -212,7 +212,12 @@ TEST_P(QueuedDelivery, RunsBeforeTheStopReturnsAndNothingAfter) {
     };
     QPointer<QLineEdit> post = form.post;
 
-    // The window awaits a record, so the delivery writes into its fields.
+    // The window awaits the record of the device it lists at the sender's address, so the delivery
+    // writes into its fields.
+    form.ListBox1->addItem("10.77.1.50");
+    form.ListBox2->addItem("00-1A-2B-3C-4D-50");
+    form.ListBox1->setCurrentRow(0);
+    form.ListBox2->setCurrentRow(0);
     ReadPending = 1;
     RunPendingCalls(); // resets the sync event, so the next one is ours
     const std::vector<std::string> sent{"040000000000000051140000", "0A0B0C", "FFFF"};

@@ -69,13 +69,19 @@ TEST(Flood, WindowSurvivesAndKeepsReceivingThroughHundredThousandRandomDatagrams
                  "--seconds", QString::number(FloodSeconds), "--seed", "60001"});
     ASSERT_TRUE(flood.waitForStarted(5000)) << flood.errorString().toStdString();
 
-    // Scan and read under the flood. Its datagrams are listed as devices and taken as records like
-    // any other: the window cannot tell them apart, and must not break on them.
+    // Scan and read under the flood. Its datagrams are listed as devices like any other (a scan
+    // cannot tell them apart) and must not break the window; a record is taken only from the selected
+    // entry's address. A reply the full socket dropped is asked for again, as a user would by another
+    // click.
     form.Button2->click();
     const int rowUnderFlood = window.ListedRow(DeviceA.ip, DeviceA.mac);
-    if (rowUnderFlood >= 0)
-        window.ClickDevice(rowUnderFlood);
-    ASSERT_TRUE(QTest::qWaitFor([] { return ReadPending == 0; }, 10000)) << "no record taken in";
+    bool recordTaken = false;
+    for (int click = 0; click < 5 && !recordTaken; ++click) {
+        if (rowUnderFlood >= 0)
+            window.ClickDevice(rowUnderFlood);
+        recordTaken = QTest::qWaitFor([] { return ReadPending == 0; }, 2000);
+    }
+    ASSERT_TRUE(recordTaken) << "no record taken in";
     const int listedUnderFlood = form.ListBox1->count();
 
     // The write: flood datagrams arriving after an acknowledgement hide it, so a step may run out of
