@@ -4,3 +4,10 @@ if(TARGET net)
   add_executable(bench_net_throughput ${CMAKE_CURRENT_LIST_DIR}/net_throughput.cpp)
   target_link_libraries(bench_net_throughput PRIVATE net qtadapter Qt6::Core)
 endif()
+
+# Cost of a broadcast that leaves through every adapter, with 1, 2 and 8 veth adapters in namespaces it
+# makes itself: tests/netns-run <build>/bench/bench_broadcast_adapters [sends]
+if(TARGET net AND UNIX)
+  add_executable(bench_broadcast_adapters ${CMAKE_CURRENT_LIST_DIR}/broadcast_adapters.cpp)
+  target_link_libraries(bench_broadcast_adapters PRIVATE net)
+endif()

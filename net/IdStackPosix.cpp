@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <ifaddrs.h>
 #include <net/if.h>
+#include <netpacket/packet.h>
 #include <poll.h>
 #include <sys/un.h>
 
@@ -292,6 +293,14 @@ std::vector<TIdBroadcastAdapter> TIdStackPosix::BroadcastAdapters() {
     if (::getifaddrs(&list) != 0) {
         return {}; // the caller then sends the one plain datagram, as if there were no adapter
     }
+    // The link entries carry each adapter's index: no lookup by name per address.
+    std::vector<std::pair<std::string, uint32_t>> indexes;
+    for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+        if (entry->ifa_addr != nullptr && entry->ifa_addr->sa_family == AF_PACKET) {
+            const auto* link = reinterpret_cast<const sockaddr_ll*>(entry->ifa_addr);
+            indexes.emplace_back(entry->ifa_name, static_cast<uint32_t>(link->sll_ifindex));
+        }
+    }
     std::vector<TIdBroadcastAdapter> adapters;
     for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
         if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) {
@@ -306,7 +315,9 @@ std::vector<TIdBroadcastAdapter> TIdStackPosix::BroadcastAdapters() {
         TIdBroadcastAdapter adapter;
         adapter.Name = entry->ifa_name;
         adapter.Name = adapter.Name.substr(0, adapter.Name.find(':'));
-        adapter.Index = ::if_nametoindex(adapter.Name.c_str());
+        const auto link = std::find_if(indexes.begin(), indexes.end(),
+                                       [&](const auto& known) { return known.first == adapter.Name; });
+        adapter.Index = link != indexes.end() ? link->second : ::if_nametoindex(adapter.Name.c_str());
         if (adapter.Index == 0) {
             continue; // gone since the list was read
         }

@@ -1,0 +1,160 @@
+// A workstation with two adapters (tests/private-lan --second-segment): lan0 at 10.77.0.100, which has
+// the default route, wired to segment 1, and lan2 at 10.77.2.100 wired to segment 2. Each segment's
+// simulator runs in a namespace of its own, so it hears a request only if the window sent it out of
+// the adapter on its wire. Every simulator logs all it hears, requests for the other devices too.
+#include "DevSimProcess.h"
+#include "TestDevices.h"
+#include "WindowHarness.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace {
+
+// On segment 2, with device B's configuration, so the window shows the same fields for it.
+const TestDevice FarDevice{"7A8B9C0D02", "10.77.2.33", DeviceB.config, "00-7A-8B-9C-0D-02", DeviceB.fields};
+
+const std::string ScanRequestHex = "0000000000";
+const std::string ReadCode = "0AFFFFFFFF";
+
+QStringList InSegment(const char* segment, const QStringList& devices) {
+    return QStringList{"--netns", qEnvironmentVariable(segment)} + devices;
+}
+
+// What a simulator heard, each request checked to have come from the workstation's address on its wire.
+std::vector<std::string> Heard(const DevSimProcess& sim, const std::string& workstation) {
+    std::vector<std::string> hex;
+    for (const DevSimLogLine& line : sim.Log()) {
+        EXPECT_EQ(line.source, workstation);
+        hex.push_back(line.hex);
+    }
+    return hex;
+}
+
+std::vector<QString> Sorted(std::vector<QString> texts) {
+    std::sort(texts.begin(), texts.end());
+    return texts;
+}
+
+void SetAddress(QLineEdit* a, QLineEdit* b, QLineEdit* c, QLineEdit* d, const QString& dotted) {
+    const QStringList parts = dotted.split('.');
+    a->setText(parts[0]);
+    b->setText(parts[1]);
+    c->setText(parts[2]);
+    d->setText(parts[3]);
+}
+
+class TwoSegments : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (qEnvironmentVariableIsEmpty("KORV_SEGMENT2_NETNS")) {
+            GTEST_SKIP() << "needs the second segment: run under tests/private-lan --second-segment";
+        }
+        FNear = std::make_unique<DevSimProcess>(InSegment("KORV_SEGMENT1_NETNS", DeviceA.Args()));
+        ASSERT_TRUE(FNear->Ready()) << FNear->Failure();
+        FFar = std::make_unique<DevSimProcess>(InSegment("KORV_SEGMENT2_NETNS", FarDevice.Args()));
+        ASSERT_TRUE(FFar->Ready()) << FFar->Failure();
+        FWindow = std::make_unique<WindowHarness>();
+    }
+
+    // Presses Scan and waits for the read of the first listed device.
+    void Scan() {
+        Form().Button2->click();
+        ASSERT_GE(Form().ListBox1->count(), 1);
+        ASSERT_TRUE(FWindow->WaitForRecord());
+    }
+    std::vector<QString> Listed() const { return Sorted(FWindow->ListTexts(*Form().ListBox1)); }
+
+    static void Ip(const std::string& args) { ASSERT_EQ(std::system(("ip " + args).c_str()), 0) << args; }
+
+    TForm1& Form() const { return FWindow->Form(); }
+
+    std::unique_ptr<DevSimProcess> FNear;
+    std::unique_ptr<DevSimProcess> FFar;
+    std::unique_ptr<WindowHarness> FWindow;
+};
+
+} // namespace
+
+TEST_F(TwoSegments, OneScanFindsBothAndTheFarDeviceIsReadAndWrittenEachRequestHeardOncePerSegment) {
+    ASSERT_NO_FATAL_FAILURE(Scan());
+    EXPECT_EQ(Listed(), (std::vector<QString>{DeviceA.ip, FarDevice.ip}));
+    const bool farFirst = Form().ListBox1->item(0)->text() == FarDevice.ip;
+
+    QListWidget& macs = *Form().ListBox2;
+    const auto rows = macs.findItems(FarDevice.mac, Qt::MatchExactly);
+    ASSERT_EQ(rows.size(), 1);
+    FWindow->ClickRow(macs, macs.row(rows[0]));
+    ASSERT_TRUE(FWindow->WaitForRecord());
+    EXPECT_EQ(FWindow->FieldsText(), FarDevice.fields);
+
+    TForm1& f = Form();
+    SetAddress(f.IP1, f.IP2, f.IP3, f.IP4, "192.168.5.20");
+    SetAddress(f.ym1, f.ym2, f.ym3, f.ym4, "255.255.0.0");
+    SetAddress(f.YCIP1, f.YCIP2, f.YCIP3, f.YCIP4, "10.1.2.3");
+    SetAddress(f.wg1, f.wg2, f.wg3, f.wg4, "192.168.5.1");
+    f.SetRadioGroup1ItemIndex(2);
+    f.post->setText("4660");
+    f.ComboBox1->setCurrentIndex(4);
+    const auto nearBefore = FNear->State();
+    f.Button1->click();
+    EXPECT_EQ(f.StatusText(), "设置成功！请重新启动一下设备！");
+    EXPECT_TRUE(FWindow->Boxes().empty());
+
+    EXPECT_EQ(FFar->State().at(FarDevice.id),
+              "ip=10.77.2.33 mode=02 port=4660 devip=192.168.5.20 "
+              "remoteip=10.1.2.3 gateway=192.168.5.1 mask=255.255.0.0 baud=E8");
+    EXPECT_EQ(FNear->State(), nearBefore);
+
+    // Every request exactly once on each wire, from the workstation's address on that wire: a second
+    // copy would mean a datagram crossed over or left twice.
+    const std::vector<std::string> requests{ScanRequestHex,
+                                            (farFirst ? FarDevice : DeviceA).Request(ReadCode),
+                                            FarDevice.Request(ReadCode),
+                                            FarDevice.Request("01C0A80514"),
+                                            FarDevice.Request("07FFFF0000"),
+                                            FarDevice.Request("0402FFFFFF"),
+                                            FarDevice.Request("020A010203"),
+                                            FarDevice.Request("03C0A80501"),
+                                            FarDevice.Request("053412"),
+                                            FarDevice.Request("06E8FFFFFF"),
+                                            FarDevice.Request("FFFFFFFFFF")};
+    ASSERT_TRUE(FFar->WaitForLogLines(requests.size(), 3000));
+    ASSERT_TRUE(FNear->WaitForLogLines(requests.size(), 3000));
+    QTest::qWait(300); // room for a late duplicate to show
+    EXPECT_EQ(Heard(*FFar, "10.77.2.100:60001"), requests);
+    EXPECT_EQ(Heard(*FNear, "10.77.0.100:60001"), requests);
+}
+
+TEST_F(TwoSegments, AnAdapterDownBetweenScansLeavesItsSegmentOutAndIsUsedAgainOnceUp) {
+    ASSERT_NO_FATAL_FAILURE(Scan());
+    EXPECT_EQ(Listed(), (std::vector<QString>{DeviceA.ip, FarDevice.ip}));
+
+    ASSERT_NO_FATAL_FAILURE(Ip("link set lan2 down"));
+    const std::size_t farHeard = FFar->Log().size();
+    ASSERT_NO_FATAL_FAILURE(Scan());
+    EXPECT_EQ(Listed(), (std::vector<QString>{DeviceA.ip}));
+    EXPECT_TRUE(FWindow->Boxes().empty());
+    EXPECT_EQ(FFar->Log().size(), farHeard);
+
+    // The default route's adapter down instead: the scan still reaches segment 2.
+    ASSERT_NO_FATAL_FAILURE(Ip("link set lan2 up"));
+    ASSERT_NO_FATAL_FAILURE(Ip("link set lan0 down"));
+    ASSERT_NO_FATAL_FAILURE(Scan());
+    EXPECT_EQ(Listed(), (std::vector<QString>{FarDevice.ip}));
+    EXPECT_TRUE(FWindow->Boxes().empty());
+
+    ASSERT_NO_FATAL_FAILURE(Ip("link set lan0 up"));
+    ASSERT_NO_FATAL_FAILURE(Ip("route add default dev lan0"));
+    ASSERT_NO_FATAL_FAILURE(Scan());
+    EXPECT_EQ(Listed(), (std::vector<QString>{DeviceA.ip, FarDevice.ip}));
+    EXPECT_TRUE(FWindow->Boxes().empty());
+}
