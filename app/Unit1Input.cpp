@@ -87,8 +87,7 @@ bool IsControlLetter(const QKeyEvent& event) {
 // Alt without Ctrl makes a key a menu accelerator, which types nothing into an edit. (Ctrl+Alt is
 // left alone: some keyboards type their third-level characters with it.)
 bool IsAltAccelerator(const QKeyEvent& event) {
-    return (event.modifiers() & (Qt::AltModifier | Qt::ControlModifier)) == Qt::AltModifier &&
-           !event.text().isEmpty();
+    return (event.modifiers() & (Qt::AltModifier | Qt::ControlModifier)) == Qt::AltModifier;
 }
 
 // Runs each character through the key rule, each rejected one with its own box; returns those that
@@ -180,12 +179,12 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
 }
 
 bool TForm1::FilterEditKey(QLineEdit& edit, QKeyEvent& event) {
-    if (IsAltAccelerator(event)) {
-        return true;
-    }
     const QByteArray typed = TypedCharacters(event);
     if (typed.isEmpty()) {
         return false;
+    }
+    if (IsAltAccelerator(event)) {
+        return true;
     }
     const QByteArray kept = KeptCharacters(*this, edit, typed);
     if (IsControlLetter(event)) {
