@@ -32,6 +32,23 @@ std::string CodeText(int32_t code) {
     return BytesToHex(std::string(1, static_cast<char>(code & 0xFF)));
 }
 
+std::string FieldValue(const DeviceSettings& s, const std::string& field) {
+    if (field == "ip")
+        return FormatAddress(s.ip);
+    if (field == "mask")
+        return FormatAddress(s.mask);
+    if (field == "gateway")
+        return FormatAddress(s.gateway);
+    if (field == "remote_ip")
+        return FormatAddress(s.remoteIp);
+    if (field == "port")
+        return std::to_string(s.port);
+    if (field == "mode")
+        return s.ModeName().value_or("code " + CodeText(s.modeCode));
+    const auto baud = s.Baud();
+    return baud ? std::to_string(*baud) : "code " + CodeText(s.baudCode);
+}
+
 // The parameter of each step, all worked out before the first send: a value that cannot be written
 // must stop the write before the device has taken any part of it.
 std::vector<std::string> StepParams(const FoundDevice& device, const DeviceSettings& target) {
@@ -310,7 +327,8 @@ void DeviceSession::Verify(const FoundDevice& device, const DeviceSettings& writ
     }
     std::string fields;
     for (const std::string& field : differing) {
-        fields += (fields.empty() ? "" : ", ") + field;
+        fields += (fields.empty() ? "" : ", ") + field + " (wrote " + FieldValue(written, field) +
+                  ", reads " + FieldValue(readBack, field) + ")";
     }
     throw OpsError(OpsError::Kind::Mismatch,
                    Named(again) + ": read back after the commit, differs from what was written in " + fields);
