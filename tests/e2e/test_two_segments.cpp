@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QProcess>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -158,3 +159,49 @@ TEST_F(TwoSegments, AnAdapterDownBetweenScansLeavesItsSegmentOutAndIsUsedAgainOn
     EXPECT_EQ(Listed(), (std::vector<QString>{DeviceA.ip, FarDevice.ip}));
     EXPECT_TRUE(FWindow->Boxes().empty());
 }
+
+#ifdef KORVCFG_PATH
+// korvcfg uses every adapter as the window does, or the one --interface names.
+TEST(TwoSegmentsKorvcfg, InterfaceSendsThroughThatAdapterOnlyAndAnUnknownNameListsTheAdapters) {
+    if (qEnvironmentVariableIsEmpty("KORV_SEGMENT2_NETNS")) {
+        GTEST_SKIP() << "needs the second segment: run under tests/private-lan --second-segment";
+    }
+    DevSimProcess nearSim(InSegment("KORV_SEGMENT1_NETNS", DeviceA.Args()));
+    ASSERT_TRUE(nearSim.Ready()) << nearSim.Failure();
+    DevSimProcess farSim(InSegment("KORV_SEGMENT2_NETNS", FarDevice.Args()));
+    ASSERT_TRUE(farSim.Ready()) << farSim.Failure();
+    struct Run {
+        int status;
+        QString out, err;
+    };
+    const auto korvcfg = [](const QStringList& args) {
+        QProcess p;
+        p.start(QStringLiteral(KORVCFG_PATH), args);
+        EXPECT_TRUE(p.waitForFinished(20000));
+        return Run{p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
+                   QString::fromUtf8(p.readAllStandardError())};
+    };
+    const QString nearLine = QString("%1  %2\n").arg(DeviceA.ip, DeviceA.mac);
+    const QString farLine = QString("%1  %2\n").arg(FarDevice.ip, FarDevice.mac);
+
+    const Run all = korvcfg({"scan", "--wait", "800"});
+    EXPECT_EQ(all.status, 0) << all.err.toStdString();
+    EXPECT_TRUE(all.out == nearLine + farLine || all.out == farLine + nearLine) << all.out.toStdString();
+
+    const Run far = korvcfg({"read", FarDevice.mac, "--wait", "800", "--interface", "lan2"});
+    EXPECT_EQ(far.status, 0) << far.err.toStdString();
+    EXPECT_TRUE(far.out.contains("ip: 10.0.0.5\n")) << far.out.toStdString();
+    EXPECT_EQ(Heard(nearSim, "10.77.0.100:60001"), std::vector<std::string>{ScanRequestHex})
+        << "the read on lan2 reached segment 1";
+    EXPECT_EQ(Heard(farSim, "10.77.2.100:60001"),
+              (std::vector<std::string>{ScanRequestHex, ScanRequestHex, FarDevice.Request(ReadCode)}));
+
+    const Run unknown = korvcfg({"scan", "--interface", "eth9"});
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_TRUE(unknown.out.isEmpty());
+    EXPECT_TRUE(unknown.err.contains("no adapter 'eth9'") && unknown.err.contains("\n  lan0  10.77.0.100") &&
+                unknown.err.contains("\n  lan2  10.77.2.100"))
+        << unknown.err.toStdString();
+    EXPECT_EQ(nearSim.Log().size() + farSim.Log().size(), 4u) << "the unknown name sent something";
+}
+#endif

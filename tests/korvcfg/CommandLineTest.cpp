@@ -75,6 +75,7 @@ TEST_F(CommandLineTest, InvalidInputEndsWithStatusTwoAndSendsNothing) {
         {{"write", "--port", "4001"}, "write needs MAC"},
         {{"scan", "--wait", "soon"}, "--wait 'soon'"},
         {{"scan", "extra"}, "unexpected argument 'extra'"},
+        {{"scan", "--interface", "eth9"}, "no adapter 'eth9' that can broadcast; the adapters are:\n  (none"},
         {{"apply", badCsv}, "bad.csv: line 3: port '65536'"},
         {{"apply", badJson, "--json"}, "bad.txt: line 3: mac must be a string"},
         {{"apply", File("missing-dir-name", "") + ".none"}, "cannot be read"},

@@ -6,6 +6,8 @@
 #include "tools/korvcfg/Json.h"
 #include "tools/korvcfg/Values.h"
 
+#include "net/IdStack.h"
+
 #include <fstream>
 #include <map>
 #include <optional>
@@ -31,11 +33,14 @@ commands:
   korvcfg COMMAND --help   describes a command, with an example
   korvcfg --version
 
+Every request leaves through every network adapter that can carry a broadcast; each command takes
+--interface NAME to send through that one adapter only (an unknown NAME lists the adapters).
+
 exit status: 0 done, 1 a device was not found, did not answer or did not acknowledge (or port 60001
 is in use), 2 the command line or the file was wrong (then nothing was sent).
 )";
 
-const char ScanHelp[] = R"(usage: korvcfg scan [--wait MS] [--json]
+const char ScanHelp[] = R"(usage: korvcfg scan [--wait MS] [--json] [--interface NAME]
 
 Broadcasts one scan request and lists every device that answers within the wait, one line per
 device (IP address, MAC), in the order they answered. Two devices answering from one address are
@@ -43,12 +48,13 @@ both listed, with a warning naming the address.
 
   --wait MS   how long to collect answers, in milliseconds (default 1500)
   --json      print one JSON array of {"ip": ..., "mac": ...}
+  --interface NAME   send through this network adapter only (default: every adapter)
 
 example:
   korvcfg scan --wait 3000 --json
 )";
 
-const char ReadHelp[] = R"(usage: korvcfg read MAC [--wait MS] [--json]
+const char ReadHelp[] = R"(usage: korvcfg read MAC [--wait MS] [--json] [--interface NAME]
 
 Finds the device by a scan and reads its configuration: one "key: value" line per field.
 MAC as the window lists it (00-4C-5A-1E-0B-21); colons and lower case are accepted too.
@@ -56,6 +62,7 @@ MAC as the window lists it (00-4C-5A-1E-0B-21); colons and lower case are accept
   --wait MS   how long the scan collects answers, in milliseconds (default 1500)
   --json      print one JSON object with mac, ip, mask, gateway, remote_ip, port, mode, baud
               (mode and baud are null when the device reports a code korvcfg has no name for)
+  --interface NAME   send through this network adapter only (default: every adapter)
 
 example:
   korvcfg read 00-4C-5A-1E-0B-21 --json
@@ -63,6 +70,7 @@ example:
 
 const char WriteHelp[] = R"(usage: korvcfg write MAC [--ip A.B.C.D] [--mask A.B.C.D] [--gateway A.B.C.D]
                      [--remote-ip A.B.C.D] [--port N] [--mode MODE] [--baud N] [--verify]
+                     [--interface NAME]
 
 Reads the device's configuration, replaces the values given, and writes it back in eight steps
 (device IP, subnet mask, network mode, remote IP, gateway, local port, baud rate, commit), each sent
@@ -74,16 +82,18 @@ acknowledged step. The device takes the new values on the commit.
   --mode MODE   tcp-server, tcp-client, udp-server or udp-client
   --baud N      2400, 4800, 9600, 14400, 19200, 28800, 38400, 57600 or 115200
   --verify      after the commit, find the device again, read it back and compare every field
+  --interface NAME   send through this network adapter only (default: every adapter)
 
 example:
   korvcfg write 00-4C-5A-1E-0B-21 --ip 192.168.1.50 --gateway 192.168.1.1 --baud 115200 --verify
 )";
 
-const char ApplyHelp[] = R"(usage: korvcfg apply FILE [--verify] [--json]
+const char ApplyHelp[] = R"(usage: korvcfg apply FILE [--verify] [--json] [--interface NAME]
 
 Configures many devices one after another from a table: one scan finds them all, then each is read,
 written (and with --verify read back), going on after a device fails. One result line per device,
 then a summary; with --json one array of {"mac": ..., "ok": true|false, "error": ...}.
+--interface NAME sends through this network adapter only (default: every adapter).
 
 FILE is CSV or JSON, told apart by its content. CSV: the header
     mac,ip,mask,gateway,remote_ip,port,mode,baud
@@ -109,15 +119,15 @@ struct Command {
 
 const std::vector<Command>& Commands() {
     static const std::vector<Command> commands = {
-        {"scan", ScanHelp, {"--wait"}, {"--json"}, 0, ""},
-        {"read", ReadHelp, {"--wait"}, {"--json"}, 1, "MAC"},
+        {"scan", ScanHelp, {"--wait", "--interface"}, {"--json"}, 0, ""},
+        {"read", ReadHelp, {"--wait", "--interface"}, {"--json"}, 1, "MAC"},
         {"write",
          WriteHelp,
-         {"--ip", "--mask", "--gateway", "--remote-ip", "--port", "--mode", "--baud"},
+         {"--ip", "--mask", "--gateway", "--remote-ip", "--port", "--mode", "--baud", "--interface"},
          {"--verify"},
          1,
          "MAC"},
-        {"apply", ApplyHelp, {}, {"--verify", "--json"}, 1, "FILE"},
+        {"apply", ApplyHelp, {"--interface"}, {"--verify", "--json"}, 1, "FILE"},
     };
     return commands;
 }
@@ -174,6 +184,26 @@ std::optional<std::string> Value(const ParsedArgs& parsed, const std::string& op
     return it == parsed.values.end() ? std::nullopt : std::optional(it->second);
 }
 
+// Opens the session on the adapter --interface names (every adapter without it). An unknown name
+// ends the command as a wrong command line does, before anything is sent, listing the adapters.
+void Open(DeviceSession& session, const ParsedArgs& parsed) {
+    const auto name = Value(parsed, "--interface");
+    session.Interface = name.value_or("");
+    session.Open();
+    if (!name) {
+        return;
+    }
+    std::string known;
+    for (const TIdBroadcastAdapter& adapter : TIdStack::Instance().BroadcastAdapters()) {
+        if (adapter.Name == *name) {
+            return;
+        }
+        known += "\n  " + adapter.Name + "  " + DottedQuad(adapter.Address);
+    }
+    throw InputError("--interface: no adapter '" + *name + "' that can broadcast; the adapters are:" +
+                     (known.empty() ? std::string("\n  (none but loopback)") : known));
+}
+
 OpsMessages MessagesTo(std::ostream& err) {
     return OpsMessages{[&err](const std::string& line) { err << line << "\n"
                                                              << std::flush; },
@@ -218,7 +248,7 @@ int Scan(const ParsedArgs& parsed, std::ostream& out, std::ostream& err, OpsCloc
     const auto wait = Value(parsed, "--wait");
     const uint32_t waitMs = wait ? ParseWaitMs(*wait) : ScanWaitMs;
     DeviceSession session(clock, MessagesTo(err));
-    session.Open();
+    Open(session, parsed);
     const std::vector<FoundDevice> found = session.Scan(waitMs);
     if (parsed.flags.count("--json") != 0) {
         out << "[";
@@ -243,7 +273,7 @@ int Read(const ParsedArgs& parsed, std::ostream& out, std::ostream& err, OpsCloc
     const auto wait = Value(parsed, "--wait");
     const uint32_t waitMs = wait ? ParseWaitMs(*wait) : ScanWaitMs;
     DeviceSession session(clock, MessagesTo(err));
-    session.Open();
+    Open(session, parsed);
     const FoundDevice device = Locate(session.Scan(waitMs), mac, waitMs);
     PrintSettings(out, device.mac, session.Read(device), parsed.flags.count("--json") != 0);
     return ExitDone;
@@ -269,7 +299,7 @@ int Write(const ParsedArgs& parsed, std::ostream& out, std::ostream& err, OpsClo
     const bool verify = parsed.flags.count("--verify") != 0;
 
     DeviceSession session(clock, MessagesTo(err));
-    session.Open();
+    Open(session, parsed);
     const FoundDevice device = Locate(session.Scan(ScanWaitMs), mac, ScanWaitMs);
     const DeviceSettings target = Merged(session.Read(device), change);
     session.Write(device, target);
@@ -301,7 +331,7 @@ int Apply(const ParsedArgs& parsed, std::ostream& out, std::ostream& err, OpsClo
     }
     const bool json = parsed.flags.count("--json") != 0;
     DeviceSession session(clock, MessagesTo(err));
-    session.Open();
+    Open(session, parsed);
     const std::vector<ApplyResult> results = ApplyTable(session, rows, parsed.flags.count("--verify") != 0);
     std::size_t failed = 0;
     if (json) {

@@ -172,6 +172,7 @@ void DeviceSession::Open() {
             FInbox.push_back({binding.SenderIP, BytesToHex(data.ReadAll())});
         };
         FServer->SetDefaultPort(WorkstationPort);
+        FServer->BroadcastInterface = Interface;
         FServer->SetActive(true);
     } catch (const EIdCouldNotBindSocket&) {
         FServer.reset();

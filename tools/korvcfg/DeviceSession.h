@@ -84,6 +84,9 @@ class DeviceSession {
 
     // Binds 0.0.0.0:60001; OpsError PortInUse when another program (the window, say) holds it.
     void Open();
+    // Every send leaves through this adapter only (see TIdUDPBase::BroadcastInterface); empty: through
+    // every adapter. Taken by Open.
+    std::string Interface;
 
     // Every device that answers one ScanRequest within waitMs, in arrival order, each (IP, MAC) once.
     std::vector<FoundDevice> Scan(uint32_t waitMs);
