@@ -1,10 +1,11 @@
 #include "net/MainThreadQueue.h"
 
+#include "net/IdPlatform.h"
+
 #include <atomic>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
-#include <semaphore>
 #include <thread>
 #include <vector>
 
@@ -13,14 +14,14 @@ namespace {
 struct PendingCall {
     const std::function<void()>* call = nullptr;
     std::exception_ptr error;
-    std::binary_semaphore* signal = nullptr;
+    TIdThreadSignal* signal = nullptr;
 };
 
 // One signal per queuing thread, reused for each of its calls. It outlives the call, so the main thread
 // may still be inside release() when the waiter has already gone on; and the waiter does not have to
 // take the queue lock back from the main thread to wake up.
-std::binary_semaphore& ThreadSignal() {
-    thread_local std::binary_semaphore signal{0};
+TIdThreadSignal& ThreadSignal() {
+    thread_local TIdThreadSignal signal{0};
     return signal;
 }
 

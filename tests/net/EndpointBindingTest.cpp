@@ -1,6 +1,7 @@
 // Activation, binding, deactivation and sending on the real endpoint. The 60000/60001 cases and every
 // broadcast need the private network that the test binary runs in.
 #include "net/IdException.h"
+#include "net/IdStack.h"
 #include "net/IdUDPServer.h"
 #include "NetTestSupport.h"
 
@@ -64,6 +65,43 @@ TEST(EndpointActivation, InstanceCountFollowsComponents) {
     EXPECT_EQ(TIdComponent::InstanceCount(), before);
 }
 
+TEST(EndpointActivation, AnAddressThatIsNotThisMachinesFailsWithItsWindowsSocketsCode) {
+    TIdUDPServer server;
+    server.Bindings().Add().IP = "10.99.99.99";
+    try {
+        server.SetActive(true);
+        FAIL() << "bound to an address of no interface";
+    } catch (const EIdSocketError& e) {
+        EXPECT_EQ(e.LastError(), 10049);
+        EXPECT_STREQ(e.what(), "Socket Error # 10049\r\nCannot assign requested address.");
+    }
+    EXPECT_FALSE(server.Active());
+}
+
+// A socket library that cannot be loaded or started fails the construction of the first component,
+// which counts nothing, so the next component tries the start again.
+TEST(SocketLayerStartUp, AFailureStopsTheComponentAndTheNextOneStartsAfresh) {
+    ASSERT_EQ(TIdComponent::InstanceCount(), 0);
+    int attempts = 0;
+    const TIdStackFactory platform = SetStackFactory([&attempts]() -> std::unique_ptr<TIdStack> {
+        ++attempts;
+        throw EIdWS2StubError("Error on loading Winsock2 library (WS2_32.DLL)", 0);
+    });
+    EXPECT_THROW(TIdUDPServer{}, EIdWS2StubError);
+    EXPECT_THROW(TIdUDPServer{}, EIdWS2StubError);
+    EXPECT_EQ(attempts, 2);
+    EXPECT_EQ(TIdComponent::InstanceCount(), 0);
+    SetStackFactory(platform);
+
+    std::vector<Delivery> deliveries;
+    TIdUDPServer server;
+    RecordDeliveries(server, deliveries);
+    ActivateOnLoopback(server);
+    UdpPeer peer;
+    peer.SendTo(PortOf(server), "started");
+    ASSERT_TRUE(PumpUntil([&] { return deliveries.size() == 1; }));
+}
+
 TEST(PortInUse, ActivationFailsWithTheBindMessageAndReadsInactive) {
     auto holder = std::make_unique<UdpPeer>("0.0.0.0", kLocalPort);
     TIdUDPServer server;
@@ -90,6 +128,24 @@ TEST(PortInUse, ActivationFailsWithTheBindMessageAndReadsInactive) {
     ASSERT_TRUE(got);
     EXPECT_EQ(got->bytes, "hello");
     EXPECT_EQ(got->senderPort, kLocalPort);
+}
+
+TEST(PortInUse, NoOtherSocketCanTakeThePortFromAnActiveEndpointEvenAskingForReuse) {
+    TIdUDPServer server;
+    server.SetDefaultPort(kLocalPort);
+    server.SetActive(true);
+#ifdef _WIN32
+    // Windows lets a socket that asks for address reuse bind a port held without this option.
+    EXPECT_NE(ExclusiveAddressOption(server.Bindings()[0].Socket), 0);
+#endif
+    for (const bool reuse : {false, true}) {
+        for (const char* ip : {"0.0.0.0", "127.0.0.1"}) {
+            EXPECT_THROW(UdpPeer(ip, kLocalPort, reuse), std::runtime_error) << ip << " reuse " << reuse;
+        }
+    }
+    TIdUDPServer second;
+    second.SetDefaultPort(kLocalPort);
+    EXPECT_THROW(second.SetActive(true), EIdCouldNotBindSocket);
 }
 
 TEST(BroadcastSend, LeavesFromTheLocalPortAndSwitchesTheOptionOffAfterwards) {

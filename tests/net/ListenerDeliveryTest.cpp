@@ -8,9 +8,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <random>
+#ifndef _WIN32
 #include <csignal>
 #include <pthread.h>
-#include <random>
+#endif
 
 namespace {
 std::string Pattern(std::size_t size) {
@@ -169,6 +171,8 @@ TEST(ListenerThreadedEvent, DeliversOnTheListenerWithoutThePumping) {
     EXPECT_EQ(server.SendBinding(), &server.Bindings()[0]);
 }
 
+#ifndef _WIN32
+// Windows has no signals that interrupt a socket wait.
 std::atomic<int> GSignalsOffMain{0};
 pthread_t GMainPthread;
 void CountSignal(int) {
@@ -206,6 +210,8 @@ TEST_F(ListenerTest, SignalsInterruptingTheWaitDoNotEndTheListener) {
     pthread_sigmask(SIG_UNBLOCK, &usr1, nullptr);
     sigaction(SIGUSR1, &previous, nullptr);
 }
+
+#endif
 
 TEST_F(ListenerTest, AnyLengthAndContentAtFullRateNeverCrashesOrStallsIt) {
     server.OnUDPRead = [this](TIdUDPServer&, TMemoryStream& data, TIdSocketHandle&) {

@@ -18,16 +18,18 @@ bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds boun
 // Waits without pumping.
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds bound = 5000ms);
 
-// A socket of the test's own, bound to ip:port (port 0: any).
+// A socket of the test's own, bound to ip:port (port 0: any), made with the system's socket calls
+// directly, not through the layer under test. reuseAddress: ask for address reuse before binding, as a
+// program would that wants to share a port.
 class UdpPeer {
   public:
-    explicit UdpPeer(const std::string& ip = "127.0.0.1", uint16_t port = 0);
+    explicit UdpPeer(const std::string& ip = "127.0.0.1", uint16_t port = 0, bool reuseAddress = false);
     ~UdpPeer();
     UdpPeer(const UdpPeer&) = delete;
     UdpPeer& operator=(const UdpPeer&) = delete;
 
     uint16_t Port() const { return FPort; }
-    int Fd() const { return FFd; }
+    TIdSocketHandleType Fd() const { return FFd; }
     void SendTo(uint16_t port, const std::string& bytes, const std::string& ip = "127.0.0.1");
     struct Datagram {
         std::string bytes;
@@ -37,7 +39,7 @@ class UdpPeer {
     std::optional<Datagram> Receive(std::chrono::milliseconds bound = 5000ms);
 
   private:
-    int FFd = -1;
+    TIdSocketHandleType FFd = IdInvalidSocket;
     uint16_t FPort = 0;
 };
 
@@ -60,4 +62,8 @@ uint16_t PortOf(TIdUDPServer& server, int binding = 0);
 // An endpoint on 127.0.0.1 with an ephemeral port, already active.
 void ActivateOnLoopback(TIdUDPServer& server);
 
-int BroadcastOption(int fd);
+int BroadcastOption(TIdSocketHandleType fd);
+#ifdef _WIN32
+// SO_EXCLUSIVEADDRUSE as the socket reports it.
+int ExclusiveAddressOption(TIdSocketHandleType fd);
+#endif

@@ -1,0 +1,20 @@
+# Cross build for 64-bit Windows with MinGW-w64 (Debian: g++-mingw-w64-x86-64-posix).
+#   cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
+# The posix thread model gives std::thread and std::mutex; the runtime (libgcc, libstdc++,
+# winpthread) is linked statically, so each .exe runs on its own, under Wine or on Windows.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(KORV_MINGW_PREFIX x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${KORV_MINGW_PREFIX}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${KORV_MINGW_PREFIX}-g++-posix)
+set(CMAKE_RC_COMPILER ${KORV_MINGW_PREFIX}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${KORV_MINGW_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")

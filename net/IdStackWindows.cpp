@@ -1,0 +1,404 @@
+// The Windows Sockets layer. The socket library is loaded at run time, started once per process and
+// cleaned up at process end; each of its entries is looked up by name the first time it is called.
+// The program does not import the library, so a machine without it still starts far enough to say so.
+#include "net/IdException.h"
+#include "net/IdStack.h"
+
+#include <mswsock.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <climits>
+#include <cstring>
+#include <mutex>
+
+namespace {
+// Every entry of the library that the layer calls, in one list: the enum, the names and the cache of
+// looked-up addresses are all built from it.
+#define IDWS_ENTRIES(X)                                                                                      \
+    X(WSAStartup)                                                                                            \
+    X(WSACleanup)                                                                                            \
+    X(WSAGetLastError)                                                                                       \
+    X(WSAIoctl)                                                                                              \
+    X(WSADuplicateSocketA)                                                                                   \
+    X(WSASocketA)                                                                                            \
+    X(socket)                                                                                                \
+    X(bind)                                                                                                  \
+    X(connect)                                                                                               \
+    X(getsockname)                                                                                           \
+    X(setsockopt)                                                                                            \
+    X(ioctlsocket)                                                                                           \
+    X(sendto)                                                                                                \
+    X(send)                                                                                                  \
+    X(recvfrom)                                                                                              \
+    X(recv)                                                                                                  \
+    X(select)                                                                                                \
+    X(shutdown)                                                                                              \
+    X(closesocket)                                                                                           \
+    X(getaddrinfo)                                                                                           \
+    X(freeaddrinfo)
+
+#define IDWS_ENUM(name) name,
+#define IDWS_NAME(name) #name,
+enum class TWsEntry { IDWS_ENTRIES(IDWS_ENUM) Count };
+constexpr const char* kEntryNames[] = {IDWS_ENTRIES(IDWS_NAME)};
+constexpr std::size_t kEntryCount = static_cast<std::size_t>(TWsEntry::Count);
+
+constexpr int WSANOTINITIALISED_Code = 10093;
+
+std::string GLibraryName = "WS2_32.DLL";
+std::atomic<HMODULE> GModule{nullptr};
+std::atomic<FARPROC> GEntries[kEntryCount];
+
+// The system's text for a code, without the line break that it ends with.
+std::string SystemText(DWORD code) {
+    char buffer[1024];
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                             buffer, sizeof buffer, nullptr);
+    while (n > 0 && static_cast<unsigned char>(buffer[n - 1]) <= ' ') {
+        --n;
+    }
+    return std::string(buffer, n);
+}
+
+FARPROC LookUp(TWsEntry entry) {
+    const auto index = static_cast<std::size_t>(entry);
+    FARPROC proc = GEntries[index].load(std::memory_order_acquire);
+    if (proc != nullptr) {
+        return proc;
+    }
+    // The lookup must not overwrite the code of the call that failed just before it: the first call of
+    // WSAGetLastError comes right after a failure.
+    const DWORD saved = GetLastError();
+    const HMODULE module = GModule.load(std::memory_order_acquire);
+    const std::string prefix = std::string("Error on call Winsock2 library function ") + kEntryNames[index];
+    if (module == nullptr) {
+        throw EIdWS2StubError(prefix + ": " + SystemText(WSANOTINITIALISED_Code), WSANOTINITIALISED_Code);
+    }
+    proc = GetProcAddress(module, kEntryNames[index]);
+    if (proc == nullptr) {
+        const DWORD code = GetLastError();
+        throw EIdWS2StubError(prefix + ": " + SystemText(code), static_cast<int>(code));
+    }
+    GEntries[index].store(proc, std::memory_order_release);
+    ::SetLastError(saved);
+    return proc;
+}
+
+// Ws<TWsEntry::socket, decltype(&::socket)>(): the entry as a typed function. decltype does not
+// reference the imported function, so nothing here makes the program import the library.
+template <TWsEntry E, typename F> F Ws() {
+    return reinterpret_cast<F>(reinterpret_cast<void*>(LookUp(E)));
+}
+#define WS(name) Ws<TWsEntry::name, decltype(&::name)>()
+
+// The library's state for the process: loaded and started on first use, cleaned up at process end.
+class TWinsockLibrary {
+  public:
+    ~TWinsockLibrary() {
+        std::lock_guard lock(FLock);
+        if (FStarted) {
+            try {
+                WS(WSACleanup)();
+            } catch (...) {
+                // the library went away under us: nothing left to clean
+            }
+            FStarted = false;
+        }
+        Unload();
+    }
+
+    void Start() {
+        std::lock_guard lock(FLock);
+        if (FStarted) {
+            return;
+        }
+        if (GModule.load() == nullptr) {
+            const HMODULE module = LoadLibraryA(GLibraryName.c_str());
+            if (module == nullptr) {
+                const DWORD code = GetLastError();
+                std::string message = "Error on loading Winsock2 library (" + GLibraryName + ")";
+                if (code != 0) {
+                    message += ": " + SystemText(code);
+                }
+                throw EIdWS2StubError(message, static_cast<int>(code));
+            }
+            GModule.store(module, std::memory_order_release);
+        }
+        WSADATA data;
+        if (WS(WSAStartup)(MAKEWORD(2, 2), &data) != 0) {
+            // Not recorded: the next layer object loads and starts from the beginning.
+            Unload();
+            throw EIdStackInitializationFailed();
+        }
+        FStarted = true;
+    }
+
+  private:
+    void Unload() {
+        const HMODULE module = GModule.exchange(nullptr);
+        for (auto& entry : GEntries) {
+            entry.store(nullptr);
+        }
+        if (module != nullptr) {
+            FreeLibrary(module);
+        }
+    }
+
+    std::mutex FLock;
+    bool FStarted = false;
+};
+TWinsockLibrary GLibrary;
+
+uint16_t HostToNet16(uint16_t v) {
+    // Windows runs little-endian only; the library's own htons would be one more entry to look up.
+    return static_cast<uint16_t>((v >> 8) | (v << 8));
+}
+
+sockaddr_in MakeAddress(const uint8_t (&ip)[4], int32_t port) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    std::memcpy(&addr.sin_addr.s_addr, ip, 4);
+    addr.sin_port = HostToNet16(static_cast<uint16_t>(port));
+    return addr;
+}
+
+void ReadAddress(const sockaddr_in& addr, std::string& ip, int32_t& port) {
+    uint8_t bytes[4];
+    std::memcpy(bytes, &addr.sin_addr.s_addr, 4);
+    ip = DottedQuad(bytes);
+    port = HostToNet16(addr.sin_port);
+}
+
+int ClampedLength(std::size_t size) {
+    return size > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(size);
+}
+
+// A read set as select takes it, large enough for the most bindings one listener may have plus its
+// wake-up socket (the library's own fd_set holds 64).
+struct TIdFdSet {
+    u_int fd_count;
+    SOCKET fd_array[IdMaxSelectSockets + 1];
+};
+
+class TIdStackWindows : public TIdStack {
+  public:
+    TIdStackWindows() { GLibrary.Start(); }
+
+    TIdSocketHandleType NewSocketHandle() override {
+        const SOCKET s = WS(socket)(AF_INET, SOCK_DGRAM, 0);
+        if (s == INVALID_SOCKET) {
+            Fail();
+            return s;
+        }
+        // Without it a later socket that asks for address reuse could bind the same port and take
+        // datagrams meant for this one; with it, a second endpoint on the port fails to bind as on
+        // Linux.
+        const BOOL exclusive = TRUE;
+        if (WS(setsockopt)(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive),
+                           sizeof exclusive) != 0) {
+            Fail();
+            WS(closesocket)(s);
+            return INVALID_SOCKET;
+        }
+        // An ICMP "port unreachable" for an earlier send would otherwise fail the next receive with
+        // WSAECONNRESET; BSD sockets never report it on an unconnected socket. Best effort: without it
+        // the listener only drops that one failed read.
+        BOOL report = FALSE;
+        DWORD returned = 0;
+        WS(WSAIoctl)(s, SIO_UDP_CONNRESET, &report, sizeof report, nullptr, 0, &returned, nullptr, nullptr);
+        return s;
+    }
+
+    TIdSocketHandleType Duplicate(TIdSocketHandleType s) override {
+        WSAPROTOCOL_INFOA info{};
+        if (WS(WSADuplicateSocketA)(s, GetCurrentProcessId(), &info) != 0) {
+            Fail();
+            return INVALID_SOCKET;
+        }
+        const SOCKET d = WS(WSASocketA)(FROM_PROTOCOL_INFO, FROM_PROTOCOL_INFO, FROM_PROTOCOL_INFO, &info, 0,
+                                        WSA_FLAG_OVERLAPPED);
+        if (d == INVALID_SOCKET) {
+            Fail();
+        }
+        return d;
+    }
+
+    int Bind(TIdSocketHandleType s, const uint8_t (&ip)[4], int32_t port) override {
+        const sockaddr_in addr = MakeAddress(ip, port);
+        if (WS(bind)(s, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+            return Fail();
+        }
+        return 0;
+    }
+
+    int GetSockName(TIdSocketHandleType s, std::string& ip, int32_t& port) override {
+        sockaddr_in addr{};
+        int len = sizeof addr;
+        if (WS(getsockname)(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+            return Fail();
+        }
+        ReadAddress(addr, ip, port);
+        return 0;
+    }
+
+    int SetBroadcast(TIdSocketHandleType s, bool on) override {
+        const int value = on ? -1 : 0;
+        if (WS(setsockopt)(s, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&value),
+                           sizeof value) != 0) {
+            return Fail();
+        }
+        return 0;
+    }
+
+    int SendTo(TIdSocketHandleType s, const void* data, std::size_t size, const uint8_t (&ip)[4],
+               int32_t port) override {
+        const sockaddr_in addr = MakeAddress(ip, port);
+        int n;
+        do {
+            n = WS(sendto)(s, static_cast<const char*>(data), ClampedLength(size), IdSendFlags,
+                           reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+        } while (n == SOCKET_ERROR && IdIsInterrupted(IdRawSocketError()));
+        return n == SOCKET_ERROR ? Fail() : n;
+    }
+
+    int RecvFrom(TIdSocketHandleType s, void* buffer, std::size_t size, std::string& ip,
+                 int32_t& port) override {
+        // Here a datagram longer than the buffer fails with WSAEMSGSIZE by itself and is consumed. The
+        // read may block: only the listener reads these sockets, and select reports one readable only
+        // when a datagram is queued, which then stays queued until this read takes it.
+        sockaddr_in from{};
+        int len = sizeof from;
+        int n;
+        do {
+            n = WS(recvfrom)(s, static_cast<char*>(buffer), ClampedLength(size), 0,
+                             reinterpret_cast<sockaddr*>(&from), &len);
+        } while (n == SOCKET_ERROR && IdIsInterrupted(IdRawSocketError()));
+        if (n == SOCKET_ERROR) {
+            return Fail();
+        }
+        ReadAddress(from, ip, port);
+        return n;
+    }
+
+    int Select(std::vector<TIdSocketHandleType>& readSet, int timeoutMs) override {
+        if (readSet.size() > IdMaxSelectSockets + 1) {
+            SetLastError(WSAEINVAL);
+            return -1;
+        }
+        TIdFdSet set{};
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        int n;
+        for (;;) {
+            set.fd_count = static_cast<u_int>(readSet.size());
+            std::copy(readSet.begin(), readSet.end(), set.fd_array);
+            const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+                deadline - std::chrono::steady_clock::now());
+            const long long us = left.count() > 0 ? left.count() : 0;
+            timeval timeout{static_cast<long>(us / 1000000), static_cast<long>(us % 1000000)};
+            n = WS(select)(0, reinterpret_cast<fd_set*>(&set), nullptr, nullptr, &timeout);
+            if (n != SOCKET_ERROR || !IdIsInterrupted(IdRawSocketError())) {
+                break;
+            }
+        }
+        if (n == SOCKET_ERROR) {
+            return Fail();
+        }
+        // select leaves the readable ones in the set in an order of its own: keep the caller's.
+        std::vector<TIdSocketHandleType> ready;
+        for (const TIdSocketHandleType s : readSet) {
+            if (std::find(set.fd_array, set.fd_array + set.fd_count, s) != set.fd_array + set.fd_count) {
+                ready.push_back(s);
+            }
+        }
+        readSet.swap(ready);
+        return n;
+    }
+
+    void Shutdown(TIdSocketHandleType s, int how) override { WS(shutdown)(s, how); }
+
+    void Close(TIdSocketHandleType s) override { WS(closesocket)(s); }
+
+    std::string ResolveHost(const std::string& host) override {
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        hints.ai_socktype = SOCK_DGRAM;
+        addrinfo* result = nullptr;
+        if (WS(getaddrinfo)(host.c_str(), nullptr, &hints, &result) != 0 || result == nullptr) {
+            return {};
+        }
+        std::string ip;
+        int32_t port = 0;
+        ReadAddress(*reinterpret_cast<const sockaddr_in*>(result->ai_addr), ip, port);
+        WS(freeaddrinfo)(result);
+        return ip;
+    }
+
+    // No pipes to wait on here: two UDP sockets on the loopback, each connected to the other, so the
+    // reader takes datagrams from the writer only and sits in the same select as the bindings.
+    std::pair<TIdScopedSocket, TIdScopedSocket> NewWakePair() override {
+        TIdScopedSocket reader(WS(socket)(AF_INET, SOCK_DGRAM, 0));
+        TIdScopedSocket writer(WS(socket)(AF_INET, SOCK_DGRAM, 0));
+        const uint8_t loopback[4] = {127, 0, 0, 1};
+        const sockaddr_in any = MakeAddress(loopback, 0);
+        sockaddr_in readerAddr{};
+        sockaddr_in writerAddr{};
+        int readerLen = sizeof readerAddr;
+        int writerLen = sizeof writerAddr;
+        u_long nonblocking = 1;
+        if (reader.Get() == INVALID_SOCKET || writer.Get() == INVALID_SOCKET ||
+            WS(bind)(reader.Get(), reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0 ||
+            WS(bind)(writer.Get(), reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0 ||
+            WS(getsockname)(reader.Get(), reinterpret_cast<sockaddr*>(&readerAddr), &readerLen) != 0 ||
+            WS(getsockname)(writer.Get(), reinterpret_cast<sockaddr*>(&writerAddr), &writerLen) != 0 ||
+            WS(connect)(writer.Get(), reinterpret_cast<const sockaddr*>(&readerAddr), readerLen) != 0 ||
+            WS(connect)(reader.Get(), reinterpret_cast<const sockaddr*>(&writerAddr), writerLen) != 0 ||
+            WS(ioctlsocket)(reader.Get(), FIONBIO, &nonblocking) != 0 ||
+            WS(ioctlsocket)(writer.Get(), FIONBIO, &nonblocking) != 0) {
+            Fail();
+            throw EIdSocketError(WSGetLastError());
+        }
+        return {std::move(reader), std::move(writer)};
+    }
+
+    void Wake(TIdSocketHandleType writer) override {
+        const char byte = 0;
+        // Nonblocking: when the pair is full the reader is already due to wake.
+        WS(send)(writer, &byte, 1, 0);
+    }
+
+    void DrainWake(TIdSocketHandleType reader) override {
+        char buf[16];
+        while (WS(recv)(reader, buf, sizeof buf, 0) > 0) {
+        }
+    }
+
+  private:
+    int Fail() {
+        SetLastError(IdRawSocketError());
+        return -1;
+    }
+};
+} // namespace
+
+int IdRawSocketError() {
+    return WS(WSAGetLastError)();
+}
+
+int IdCloseSocket(TIdSocketHandleType s) {
+    return WS(closesocket)(s);
+}
+
+const std::string& IdWinsockLibraryName() {
+    return GLibraryName;
+}
+
+void SetIdWinsockLibraryName(const std::string& name) {
+    GLibraryName = name;
+}
+
+std::unique_ptr<TIdStack> NewPlatformStack() {
+    return std::make_unique<TIdStackWindows>();
+}
