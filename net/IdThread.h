@@ -39,11 +39,9 @@ class TIdThread {
   private:
     void Execute();
 
-    std::mutex FLock;
-    // Atomic as well as locked: ThreadSanitizer has reported these as racing although every access
-    // holds FLock; atomics rule that out without changing the locking.
-    std::atomic<bool> FStopFlag{true};
-    std::atomic<bool> FTerminated{false};
+    std::mutex FLock; // guards the two flags and the exception text
+    bool FStopFlag = true;
+    bool FTerminated = false;
     std::string FExceptionClass;
     std::string FExceptionMessage;
     std::atomic<bool> FFinished{false};
