@@ -3,6 +3,8 @@
 #include "net/IdUDPServer.h"
 
 #include <QWidget>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -24,6 +26,11 @@ class QKeyEvent;
 extern int ScanPending;
 extern int ReadPending;
 extern std::string LastReplyHex;
+
+// The scan's wait and each write send's wait go through here. The program leaves it empty, which
+// waits with Delay; a test sets a wait on a clock of its own so a write with all its retries runs in
+// no real time. Main thread only.
+void SetOperationsWait(std::function<void(uint32_t ms)> wait);
 
 class TForm1 : public QWidget {
     Q_OBJECT

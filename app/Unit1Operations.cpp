@@ -19,12 +19,23 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 int ScanPending = 0;
 int ReadPending = 0;
 std::string LastReplyHex;
 
 namespace {
+
+std::function<void(uint32_t)> OperationsWaitOverride;
+
+void OperationsWait(uint32_t ms) {
+    if (OperationsWaitOverride) {
+        OperationsWaitOverride(ms);
+    } else {
+        Delay(ms);
+    }
+}
 
 // The framework's list error, raised when a list is read at a row it does not have.
 class EListError : public std::runtime_error {
@@ -133,7 +144,7 @@ bool RunWriteStep(TForm1& form, const std::string& macText, const WriteStepInfo&
             form.IdUDPServer1->Broadcast(WriteCommand(macText, step.code, *paramHex), DevicePort);
         }
         // The wait always runs to its end: only the last datagram before it ends counts.
-        Delay(step.waitMs);
+        OperationsWait(step.waitMs);
         if (sends == SendsPerWriteStep) {
             return false;
         }
@@ -159,6 +170,10 @@ class WindowDisabledScope {
 
 } // namespace
 
+void SetOperationsWait(std::function<void(uint32_t ms)> wait) {
+    OperationsWaitOverride = std::move(wait);
+}
+
 void TForm1::Button2Click(QObject* /*Sender*/) {
     ScanPending = 1;
     ReadPending = 0;
@@ -168,7 +183,7 @@ void TForm1::Button2Click(QObject* /*Sender*/) {
         Button1->setEnabled(false);
         SetStatusText(QString());
         IdUDPServer1->Broadcast(ScanRequest(), DevicePort);
-        Delay(ScanWaitMs);
+        OperationsWait(ScanWaitMs);
         SelectRow(*ListBox1, 0);
         ListBox1Click(nullptr);
     } catch (...) {

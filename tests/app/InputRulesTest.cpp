@@ -1,6 +1,6 @@
 // What the user can type into the seventeen address and port edits, and what stays when the focus
 // leaves them. Real key and mouse events throughout.
-#include "FormFixture.h"
+#include "WindowHarness.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -16,10 +16,10 @@ namespace {
 
 const QString DigitsOnly = QString::fromUtf8("请注意！您必须输入数字！");
 
-class InputRules : public FormFixture {
+class InputRules : public WindowTest {
   protected:
     void SetUp() override {
-        FormFixture::SetUp();
+        WindowTest::SetUp();
         ShowActive();
     }
     QLineEdit& Edit(const char* name) { return *form->findChild<QLineEdit*>(name); }
@@ -53,7 +53,7 @@ TEST_F(InputRules, EveryOtherCharacterGivesOneBoxAndIsDropped) {
     EXPECT_EQ(form->IP3->text(), "1");
     ExpectDigitWarnings(3);
 
-    boxes.clear();
+    window.ClearBoxes();
     TypeInto(*form->post, "8-,+/");
     QTest::keyClick(form->post, Qt::Key_Escape);
     EXPECT_EQ(form->post->text(), "8");
@@ -71,7 +71,7 @@ TEST_F(InputRules, EditingShortcutsActAsTheirCharacters) {
     EXPECT_EQ(form->IP2->text(), "12");
     EXPECT_EQ(QApplication::clipboard()->text(), "77");
 
-    boxes.clear();
+    window.ClearBoxes();
     TypeInto(*form->post, "5");
     QTest::keyClick(form->post, Qt::Key_V, Qt::ControlModifier);
     EXPECT_EQ(form->post->text(), "5");
@@ -94,14 +94,14 @@ TEST_F(InputRules, CommittedTextMeetsTheKeyRuleCharacterByCharacter) {
     ExpectDigitWarnings(4);
 
     // Digits pass, an ASCII full stop goes silently, each other character gives its own box.
-    boxes.clear();
+    window.ClearBoxes();
     ClickInto(*form->post);
     commit(*form->post, QString::fromUtf8("1中2。3."));
     EXPECT_EQ(form->post->text(), "123");
     ExpectDigitWarnings(2);
 
     // Digits alone, and a composition that commits nothing yet, pass without a box.
-    boxes.clear();
+    window.ClearBoxes();
     commit(*form->post, "45");
     commit(*form->post, {}, "zhong");
     EXPECT_EQ(form->post->text(), "12345");
@@ -200,7 +200,7 @@ TEST_F(InputRules, LosingTheWindowIsNotLeavingTheEdit) {
     EXPECT_EQ(form->IP1->text(), "999");
 
     form->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form));
     EXPECT_EQ(QApplication::focusWidget(), form->IP1);
     QTest::keyClick(form->IP1, Qt::Key_Tab);
     EXPECT_EQ(form->IP1->text(), "");

@@ -1,6 +1,6 @@
 // The window as built from its description: first look, places, fonts, tab order, wiring of the
 // endpoint and the port warning.
-#include "FormFixture.h"
+#include "WindowHarness.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -13,12 +13,6 @@
 #include <QRadioButton>
 #include <QStatusBar>
 #include <QTest>
-
-#include "net/IdSocketHandle.h"
-#include "net/MemoryStream.h"
-#include "protocol/HexCodec.h"
-
-#include <QTimer>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -36,10 +30,10 @@ std::vector<QLineEdit*> AllEdits(TForm1& f) {
             f.wg2, f.wg3, f.wg4, f.post, f.YCIP1, f.YCIP2, f.YCIP3, f.YCIP4};
 }
 
-using MainWindow = FormFixture;
+using MainWindow = WindowTest;
 
 TEST_F(MainWindow, FirstLook) {
-    form->FormCreate(form.get());
+    form->FormCreate(form);
     ShowActive();
     EXPECT_TRUE(boxes.empty());
     EXPECT_EQ(form->ListBox1->count(), 0);
@@ -231,80 +225,6 @@ TEST_F(MainWindow, CtrlClickOrCtrlSpaceLeavesTheSelectedDeviceSelected) {
     EXPECT_TRUE(boxes.empty());
 }
 
-// A configuration record as a device sends it, with only the port set (bytes 8 and 9, low first).
-std::string RecordWithPort(uint16_t port) {
-    std::string record(60, '\0');
-    record[8] = static_cast<char>(port & 0xFF);
-    record[9] = static_cast<char>(port >> 8);
-    return record;
-}
-
-void Deliver(TForm1& f, const std::string& senderIp, const std::string& bytes) {
-    TMemoryStream data;
-    data.SetSize(bytes.size());
-    std::memcpy(data.Memory(), bytes.data(), bytes.size());
-    TIdSocketHandle binding(60001);
-    binding.SenderIP = senderIp;
-    f.IdUDPServer1UDPRead(*f.IdUDPServer1, data, binding);
-}
-
-TEST_F(MainWindow, ReadTakesItsRecordOnlyFromTheSelectedDevice) {
-    ListDevices(*form);
-    form->ListBox1->setCurrentRow(1);
-    form->ListBox2->setCurrentRow(1);
-    ReadPending = 1;
-
-    // Another listed device (its late scan reply, say) and a stranger: each only the last reply.
-    for (const char* sender : {"10.77.1.11", "10.77.1.200"}) {
-        const std::string other = RecordWithPort(4464);
-        Deliver(*form, sender, other);
-        EXPECT_EQ(LastReplyHex, BytesToHex(other)) << sender;
-        EXPECT_EQ(form->post->text(), "") << sender;
-        EXPECT_EQ(ReadPending, 1) << sender;
-    }
-
-    Deliver(*form, "10.77.1.12", RecordWithPort(502));
-    EXPECT_EQ(form->post->text(), "502");
-    EXPECT_EQ(form->IP1->text(), "0");
-    EXPECT_EQ(ReadPending, 0);
-
-    // With no device selected, nothing is its record.
-    form->ListBox1->setCurrentRow(-1);
-    ReadPending = 1;
-    Deliver(*form, "10.77.1.12", RecordWithPort(8080));
-    EXPECT_EQ(form->post->text(), "502");
-    EXPECT_EQ(ReadPending, 1);
-    EXPECT_TRUE(boxes.empty());
-}
-
-TEST_F(MainWindow, AcknowledgementLeftFromBeforeTheStepDoesNotCount) {
-    form->FormCreate(form.get());
-    ASSERT_TRUE(boxes.empty());
-    ListDevices(*form);
-    form->ListBox1->setCurrentRow(0);
-    form->ListBox2->setCurrentRow(0);
-    for (QLineEdit* octet :
-         {form->IP1, form->IP2, form->IP3, form->IP4, form->ym1, form->ym2, form->ym3, form->ym4}) {
-        octet->setText("10");
-    }
-    // The device IP acknowledgement of an earlier press; nothing answers in this one. Emptying both
-    // addresses during the first wait ends the press at its next send with the conversion error,
-    // whether that send repeats the device IP or, the old acknowledgement counted, goes on to the mask.
-    LastReplyHex = "01010D0A";
-    QTimer::singleShot(300, form.get(), [&] {
-        form->IP1->clear();
-        form->ym1->clear();
-    });
-    form->Button1->setEnabled(true);
-    form->Button1->click();
-
-    EXPECT_EQ(form->StatusText(), "") << "the device IP counted as written";
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].kind, BoxKind::ErrorReport);
-    EXPECT_EQ(boxes[0].text, "'' is not a valid integer value.");
-    EXPECT_TRUE(form->isEnabled());
-}
-
 class FirstPortHolder {
   public:
     FirstPortHolder() {
@@ -328,7 +248,7 @@ class FirstPortHolder {
 TEST_F(MainWindow, PortTakenWarnsAndTheWindowOpensUsable) {
     const FirstPortHolder other;
     ASSERT_TRUE(other.Bound());
-    form->FormCreate(form.get());
+    form->FormCreate(form);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].kind, BoxKind::Warning);
     EXPECT_EQ(boxes[0].caption, QString::fromUtf8("警告"));
@@ -345,7 +265,7 @@ TEST_F(MainWindow, PortTakenWarnsAndTheWindowOpensUsable) {
 }
 
 TEST_F(MainWindow, DatagramsReachTheReceiveHandler) {
-    form->FormCreate(form.get());
+    form->FormCreate(form);
     ASSERT_TRUE(boxes.empty());
     const int device = ::socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in to{};

@@ -1,6 +1,6 @@
 #include "app/MessageBoxes.h"
 
-#include "FormFixture.h"
+#include "WindowHarness.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

@@ -1,10 +1,13 @@
 // The program shell: start-up to the visible window, and the ways it ends.
-#include "FormFixture.h"
+#include "WindowHarness.h"
 #include "app/ProgramShell.h"
 
 #include "adapter/Delay.h"
+#include "net/IdException.h"
+#include "net/IdStack.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -82,6 +85,49 @@ TEST_F(Shell, ADisabledWindowRefusesTheCloseBox) {
         form.setEnabled(true);
         EXPECT_TRUE(form.close());
     });
+    EXPECT_EQ(status, 0);
+}
+
+// A socket library that cannot be loaded or started (on Windows; here the layer's start-up is made to
+// fail): the window is never built, the Application Error report names the exception and its message,
+// and the program ends with status 1. Each case is a fresh start, as the failure is not remembered.
+TEST_F(Shell, ASocketLayerThatCannotStartEndsTheProgramWithTheApplicationError) {
+    struct Case {
+        std::function<void()> fail;
+        QString report; // after "Exception "
+    };
+    const QString module = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    const std::string missing = "Error on loading Winsock2 library (WS2_32.DLL): The specified module could "
+                                "not be found.";
+    const std::string tooEarly = "Error on call Winsock2 library function WSAStartup: Either the application "
+                                 "has not called WSAStartup, or WSAStartup failed";
+    const QString at = " in module " + module + " at 00000000.\r\n";
+    const std::vector<Case> cases = {
+        {[] { throw EIdStackInitializationFailed(); },
+         "EIdStackInitializationFailed" + at + "Winsock Initialization Error.\r\n"},
+        {[&] { throw EIdWS2StubError(missing, 126); },
+         "EIdWS2StubError" + at + QString::fromStdString(missing) + "\r\n"},
+        // A system text without a full stop gets one.
+        {[&] { throw EIdWS2StubError(tooEarly, 10093); },
+         "EIdWS2StubError" + at + QString::fromStdString(tooEarly) + ".\r\n"},
+    };
+    for (const Case& c : cases) {
+        boxes.clear();
+        const TIdStackFactory platform = SetStackFactory([&c]() -> std::unique_ptr<TIdStack> {
+            c.fail();
+            return nullptr;
+        });
+        const int status = RunProgram();
+        SetStackFactory(platform);
+        EXPECT_EQ(status, 1);
+        EXPECT_EQ(Form1, nullptr);
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].kind, BoxKind::ApplicationError);
+        EXPECT_EQ(boxes[0].caption, "Application Error");
+        EXPECT_EQ(boxes[0].text, "Exception " + c.report);
+    }
+    // The layer starts again as soon as the library does.
+    const int status = RunProgramAnd([](TForm1& form) { EXPECT_TRUE(form.close()); });
     EXPECT_EQ(status, 0);
 }
 

@@ -17,6 +17,7 @@ class FakeDevices {
     FakeDevices& operator=(const FakeDevices&) = delete;
 
     const SimulatedDevice& operator[](std::size_t i) const { return FDevices.at(i); }
+    std::size_t Count() const { return FDevices.size(); }
 
   private:
     FakeNetwork& FNet;
