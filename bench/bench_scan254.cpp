@@ -1,6 +1,6 @@
 // One scan answered by 254 devices at once: how many the window lists, and what the scan costs the
 // process in CPU time. Prints figures; asserts nothing.
-#include "DevSimProcess.h"
+#include "DevsimHarness.h"
 #include "net/MainThreadQueue.h"
 #include "app/MessageBoxes.h"
 #include "adapter/QtWakeUp.h"
@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <ctime>
 #include <set>
+#include <string>
 #include <vector>
 
 namespace {
@@ -38,8 +39,8 @@ int main(int argc, char** argv) {
     const auto wakeUp = InstallQtWakeUp();
     SetMessageBoxHook([](const BoxRecord& box) { std::printf("box: %s\n", box.text.toUtf8().constData()); });
 
-    DevSimProcess sim({"--many", QString("%1,base_ip=10.77.1.1").arg(Devices)});
-    if (!sim.Ready()) {
+    DevsimProcess sim({"--many", std::to_string(Devices) + ",base_ip=10.77.1.1"});
+    if (!sim.Started()) {
         std::fprintf(stderr, "devsim: %s\n", sim.Failure().c_str());
         return 1;
     }

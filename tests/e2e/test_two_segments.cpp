@@ -2,7 +2,7 @@
 // the default route, wired to segment 1, and lan2 at 10.77.2.100 wired to segment 2. Each segment's
 // simulator runs in a namespace of its own, so it hears a request only if the window sent it out of
 // the adapter on its wire. Every simulator logs all it hears, requests for the other devices too.
-#include "DevSimProcess.h"
+#include "DevsimHarness.h"
 #include "TestDevices.h"
 #include "WindowHarness.h"
 
@@ -23,17 +23,21 @@ namespace {
 // On segment 2, with device B's configuration, so the window shows the same fields for it.
 const TestDevice FarDevice{"7A8B9C0D02", "10.77.2.33", DeviceB.config, "00-7A-8B-9C-0D-02", DeviceB.fields};
 
-const std::string ScanRequestHex = "0000000000";
 const std::string ReadCode = "0AFFFFFFFF";
 
-QStringList InSegment(const char* segment, const QStringList& devices) {
-    return QStringList{"--netns", qEnvironmentVariable(segment)} + devices;
+std::vector<std::string> InSegment(const char* segment, const TestDevice& device) {
+    return {"--netns", qEnvironmentVariable(segment).toStdString(), "--device", device.Profile()};
+}
+
+// Waits, pumping the window's events, until the simulator has heard count datagrams.
+bool WaitForHeard(const DevsimProcess& sim, std::size_t count) {
+    return QTest::qWaitFor([&] { return sim.Log().size() >= count; }, 3000);
 }
 
 // What a simulator heard, each request checked to have come from the workstation's address on its wire.
-std::vector<std::string> Heard(const DevSimProcess& sim, const std::string& workstation) {
+std::vector<std::string> Heard(const DevsimProcess& sim, const std::string& workstation) {
     std::vector<std::string> hex;
-    for (const DevSimLogLine& line : sim.Log()) {
+    for (const DevsimLogLine& line : sim.Log()) {
         EXPECT_EQ(line.source, workstation);
         hex.push_back(line.hex);
     }
@@ -59,10 +63,10 @@ class TwoSegments : public ::testing::Test {
         if (qEnvironmentVariableIsEmpty("KORV_SEGMENT2_NETNS")) {
             GTEST_SKIP() << "needs the second segment: run under tests/private-lan --second-segment";
         }
-        FNear = std::make_unique<DevSimProcess>(InSegment("KORV_SEGMENT1_NETNS", DeviceA.Args()));
-        ASSERT_TRUE(FNear->Ready()) << FNear->Failure();
-        FFar = std::make_unique<DevSimProcess>(InSegment("KORV_SEGMENT2_NETNS", FarDevice.Args()));
-        ASSERT_TRUE(FFar->Ready()) << FFar->Failure();
+        FNear = std::make_unique<DevsimProcess>(InSegment("KORV_SEGMENT1_NETNS", DeviceA));
+        ASSERT_TRUE(FNear->Started()) << FNear->Failure();
+        FFar = std::make_unique<DevsimProcess>(InSegment("KORV_SEGMENT2_NETNS", FarDevice));
+        ASSERT_TRUE(FFar->Started()) << FFar->Failure();
         FWindow = std::make_unique<WindowHarness>();
     }
 
@@ -78,8 +82,8 @@ class TwoSegments : public ::testing::Test {
 
     TForm1& Form() const { return FWindow->Form(); }
 
-    std::unique_ptr<DevSimProcess> FNear;
-    std::unique_ptr<DevSimProcess> FFar;
+    std::unique_ptr<DevsimProcess> FNear;
+    std::unique_ptr<DevsimProcess> FFar;
     std::unique_ptr<WindowHarness> FWindow;
 };
 
@@ -105,15 +109,15 @@ TEST_F(TwoSegments, OneScanFindsBothAndTheFarDeviceIsReadAndWrittenEachRequestHe
     f.SetRadioGroup1ItemIndex(2);
     f.post->setText("4660");
     f.ComboBox1->setCurrentIndex(4);
-    const auto nearBefore = FNear->State();
+    const auto nearBefore = FNear->Devices();
     f.Button1->click();
     EXPECT_EQ(f.StatusText(), "设置成功！请重新启动一下设备！");
     EXPECT_TRUE(FWindow->Boxes().empty());
 
-    EXPECT_EQ(FFar->State().at(FarDevice.id),
+    EXPECT_EQ(FFar->Devices().at(FarDevice.id),
               "ip=10.77.2.33 mode=02 port=4660 devip=192.168.5.20 "
               "remoteip=10.1.2.3 gateway=192.168.5.1 mask=255.255.0.0 baud=E8");
-    EXPECT_EQ(FNear->State(), nearBefore);
+    EXPECT_EQ(FNear->Devices(), nearBefore);
 
     // Every request exactly once on each wire, from the workstation's address on that wire: a second
     // copy would mean a datagram crossed over or left twice.
@@ -128,8 +132,8 @@ TEST_F(TwoSegments, OneScanFindsBothAndTheFarDeviceIsReadAndWrittenEachRequestHe
                                             FarDevice.Request("053412"),
                                             FarDevice.Request("06E8FFFFFF"),
                                             FarDevice.Request("FFFFFFFFFF")};
-    ASSERT_TRUE(FFar->WaitForLogLines(requests.size(), 3000));
-    ASSERT_TRUE(FNear->WaitForLogLines(requests.size(), 3000));
+    ASSERT_TRUE(WaitForHeard(*FFar, requests.size()));
+    ASSERT_TRUE(WaitForHeard(*FNear, requests.size()));
     QTest::qWait(300); // room for a late duplicate to show
     EXPECT_EQ(Heard(*FFar, "10.77.2.100:60001"), requests);
     EXPECT_EQ(Heard(*FNear, "10.77.0.100:60001"), requests);
@@ -166,10 +170,10 @@ TEST(TwoSegmentsKorvcfg, InterfaceSendsThroughThatAdapterOnlyAndAnUnknownNameLis
     if (qEnvironmentVariableIsEmpty("KORV_SEGMENT2_NETNS")) {
         GTEST_SKIP() << "needs the second segment: run under tests/private-lan --second-segment";
     }
-    DevSimProcess nearSim(InSegment("KORV_SEGMENT1_NETNS", DeviceA.Args()));
-    ASSERT_TRUE(nearSim.Ready()) << nearSim.Failure();
-    DevSimProcess farSim(InSegment("KORV_SEGMENT2_NETNS", FarDevice.Args()));
-    ASSERT_TRUE(farSim.Ready()) << farSim.Failure();
+    DevsimProcess nearSim(InSegment("KORV_SEGMENT1_NETNS", DeviceA));
+    ASSERT_TRUE(nearSim.Started()) << nearSim.Failure();
+    DevsimProcess farSim(InSegment("KORV_SEGMENT2_NETNS", FarDevice));
+    ASSERT_TRUE(farSim.Started()) << farSim.Failure();
     struct Run {
         int status;
         QString out, err;

@@ -1,11 +1,11 @@
 // Faults from outside the program: the port taken by someone else, a device that vanishes in the
 // middle of a write, the window closed while a scan waits, and the endpoint stopped with a delivery
 // still queued.
-#include "DevSimProcess.h"
+#include "DevsimHarness.h"
 #include "app/ProgramShell.h"
-#include "ReliabilityMain.h"
+#include "QtTestMain.h"
 #include "TestDevices.h"
-#include "TestWindow.h"
+#include "WindowHarness.h"
 
 #include "protocol/DeviceMessages.h"
 #include "protocol/HexCodec.h"
@@ -66,12 +66,12 @@ class PortBlocker {
 } // namespace
 
 TEST(Fault, PortTakenAtStartWarnsOnceAndTheNextScanAfterItIsFreedBindsAndWorks) {
-    DevSimProcess sim(DeviceA.Args());
-    ASSERT_TRUE(sim.Ready()) << sim.Failure();
+    DevsimProcess sim(DeviceArgs({DeviceA.Profile()}));
+    ASSERT_TRUE(sim.Started()) << sim.Failure();
     PortBlocker blocker;
     ASSERT_TRUE(blocker.Bound());
 
-    TestWindow window;
+    WindowHarness window;
     TForm1& form = window.Form();
     ASSERT_EQ(window.Boxes().size(), 1u);
     EXPECT_EQ(window.Boxes()[0].text, PortInUse);
@@ -93,9 +93,9 @@ TEST(Fault, PortTakenAtStartWarnsOnceAndTheNextScanAfterItIsFreedBindsAndWorks) 
 }
 
 TEST(Fault, DeviceThatVanishesMidWriteEndsTheWriteWithTheStepWarningAndTheWindowIsUsableAgain) {
-    std::optional<DevSimProcess> sim(std::in_place, DeviceA.Args());
-    ASSERT_TRUE(sim->Ready()) << sim->Failure();
-    TestWindow window;
+    std::optional<DevsimProcess> sim(std::in_place, DeviceArgs({DeviceA.Profile()}));
+    ASSERT_TRUE(sim->Started()) << sim->Failure();
+    WindowHarness window;
     TForm1& form = window.Form();
     form.Button2->click();
     ASSERT_TRUE(QTest::qWaitFor([] { return ReadPending == 0; }, 5000));
@@ -123,8 +123,8 @@ TEST(Fault, DeviceThatVanishesMidWriteEndsTheWriteWithTheStepWarningAndTheWindow
     EXPECT_TRUE(form.isEnabled());
 
     // Usable again: the device comes back and a scan finds it.
-    sim.emplace(DeviceA.Args());
-    ASSERT_TRUE(sim->Ready()) << sim->Failure();
+    sim.emplace(DeviceArgs({DeviceA.Profile()}));
+    ASSERT_TRUE(sim->Started()) << sim->Failure();
     form.Button2->click();
     EXPECT_GE(window.ListedRow(DeviceA.ip, DeviceA.mac), 0);
     EXPECT_TRUE(QTest::qWaitFor([] { return ReadPending == 0; }, 5000));
@@ -134,8 +134,8 @@ TEST(Fault, DeviceThatVanishesMidWriteEndsTheWriteWithTheStepWarningAndTheWindow
 // scan waits. The scan runs to its end, the shell returns 0, and no delivery reaches a window that
 // is being destroyed, while a stranger keeps sending to the port all along.
 TEST(Fault, ClosingTheWindowDuringTheScanWaitLetsTheScanFinishAndEndsWithStatusZero) {
-    DevSimProcess sim(DeviceA.Args(QStringLiteral("delay=300")));
-    ASSERT_TRUE(sim.Ready()) << sim.Failure();
+    DevsimProcess sim(DeviceArgs({DeviceA.Profile("delay=300")}));
+    ASSERT_TRUE(sim.Started()) << sim.Failure();
     QProcess flood;
     flood.start(QStringLiteral(FLOOD_PATH),
                 {"--from", "10.77.1.200", "--count", "20000", "--max-bytes", "1500", "--seconds", "8"});
@@ -187,7 +187,7 @@ TEST(Fault, ClosingTheWindowDuringTheScanWaitLetsTheScanFinishAndEndsWithStatusZ
     // The scan went on past the close: it listed what answered and asked for the first entry's record
     // (the stranger's datagrams are listed too, so that entry is not always the device).
     ASSERT_GE(listedAtScanEnd, 1);
-    ASSERT_TRUE(sim.WaitForLogLines(2, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sim.Log().size() >= 2; }, 3000));
     const auto log = sim.Log();
     EXPECT_EQ(log.front().hex, BytesToHex(ScanRequest()));
     EXPECT_EQ(log.back().hex, readRequestAtScanEnd);
@@ -202,7 +202,7 @@ class QueuedDelivery : public ::testing::TestWithParam<bool> {};
 
 TEST_P(QueuedDelivery, RunsBeforeTheStopReturnsAndNothingAfter) {
     const bool destroyWindow = GetParam();
-    auto window = std::make_unique<TestWindow>();
+    auto window = std::make_unique<WindowHarness>();
     TForm1& form = window->Form();
     ASSERT_TRUE(form.IdUDPServer1->Active());
     std::vector<std::string> delivered;
@@ -222,7 +222,7 @@ TEST_P(QueuedDelivery, RunsBeforeTheStopReturnsAndNothingAfter) {
     RunPendingCalls(); // resets the sync event, so the next one is ours
     const std::vector<std::string> sent{"040000000000000051140000", "0A0B0C", "FFFF"};
     for (const std::string& hex : sent)
-        SendFromDeviceAddress("10.77.1.50", HexToBytes(hex));
+        SendFromAddress("10.77.1.50", HexToBytes(hex));
     // No event is pumped from here on: the listener has read the first datagram and waits for the
     // main thread, the others wait in the socket.
     ASSERT_TRUE(WaitForSyncEvent(std::chrono::milliseconds(5000)));

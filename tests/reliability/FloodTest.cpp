@@ -2,9 +2,10 @@
 // a simulated device. The window must survive it, keep receiving afterwards, and end its write in one
 // of the ways the write has. The run prints its figures: what was sent, what reached the window, what
 // the kernel dropped, and the CPU time the program spent.
-#include "DevSimProcess.h"
+#include "DevsimHarness.h"
 #include "TestDevices.h"
-#include "TestWindow.h"
+#include "NamespaceFigures.h"
+#include "WindowHarness.h"
 
 #include <QElapsedTimer>
 #include <QListWidget>
@@ -41,9 +42,10 @@ long Field(const QString& line, const char* name) {
 } // namespace
 
 TEST(Flood, WindowSurvivesAndKeepsReceivingThroughHundredThousandRandomDatagrams) {
-    DevSimProcess sim(DeviceA.Args());
-    ASSERT_TRUE(sim.Ready()) << sim.Failure();
-    TestWindow window;
+    DevsimProcess sim(DeviceArgs({DeviceA.Profile()}));
+    ASSERT_TRUE(sim.Started()) << sim.Failure();
+    // A flood only counts its datagrams.
+    WindowHarness window(WindowOptions{.recordDatagrams = false});
     TForm1& form = window.Form();
     ASSERT_TRUE(form.IdUDPServer1->Active());
 

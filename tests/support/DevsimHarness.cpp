@@ -12,6 +12,7 @@
 #include <poll.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
@@ -24,6 +25,14 @@ std::string ReadFile(const std::string& path) {
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
 }
 
 } // namespace
@@ -47,6 +56,9 @@ DevsimProcess::DevsimProcess(const std::vector<std::string>& deviceArgs) {
     args.insert(args.end(), deviceArgs.begin(), deviceArgs.end());
     pid_ = ::fork();
     if (pid_ == 0) {
+        // A test that dies (a sanitizer halting it) must not leave the simulator holding the test's
+        // output open: CTest would wait for it until its timeout.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         std::vector<char*> argv;
         for (auto& a : args)
             argv.push_back(a.data());
@@ -63,6 +75,7 @@ DevsimProcess::DevsimProcess(const std::vector<std::string>& deviceArgs) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    failure_ = pid_ > 0 ? "devsim wrote no ready file within 10 s" : "devsim exited before it was ready";
 }
 
 DevsimProcess::~DevsimProcess() {
@@ -76,10 +89,29 @@ std::string DevsimProcess::State() const {
 }
 
 std::vector<std::string> DevsimProcess::LogLines() const {
-    std::vector<std::string> lines;
-    std::istringstream in(ReadFile(dir_ + "/log"));
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
+    return Lines(ReadFile(dir_ + "/log"));
+}
+
+std::map<std::string, std::string> DevsimProcess::Devices() const {
+    std::map<std::string, std::string> devices;
+    for (const std::string& line : Lines(State())) {
+        const auto space = line.find(' ');
+        if (space != std::string::npos)
+            devices[line.substr(0, space)] = line.substr(space + 1);
+    }
+    return devices;
+}
+
+std::vector<DevsimLogLine> DevsimProcess::Log() const {
+    std::vector<DevsimLogLine> lines;
+    for (const std::string& text : LogLines()) {
+        std::istringstream fields(text);
+        DevsimLogLine line;
+        if (fields >> line.ms >> line.source) {
+            fields >> line.hex; // an empty datagram logs no hex
+            lines.push_back(line);
+        }
+    }
     return lines;
 }
 

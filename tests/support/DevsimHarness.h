@@ -2,6 +2,7 @@
 // Drives a real devsim process from a test running inside tests/private-lan: starts it with a log,
 // a state file and a ready file in a fresh directory, and talks to it from the workstation's port.
 #include <chrono>
+#include <map>
 #include <optional>
 #include <string>
 #include <sys/types.h>
@@ -13,6 +14,13 @@ struct Reply {
     int fromPort = 0;
 };
 
+// One datagram the simulator heard: milliseconds since its start, "a.b.c.d:port" of the sender, bytes.
+struct DevsimLogLine {
+    long ms = 0;
+    std::string source;
+    std::string hex;
+};
+
 class DevsimProcess {
   public:
     explicit DevsimProcess(const std::vector<std::string>& deviceArgs); // waits for --ready
@@ -21,7 +29,12 @@ class DevsimProcess {
     DevsimProcess& operator=(const DevsimProcess&) = delete;
 
     bool Started() const { return started_; }
+    // Why it did not start; empty when it did.
+    const std::string& Failure() const { return failure_; }
     std::string State() const;
+    // The committed configuration by DeviceId: the rest of the device's state line.
+    std::map<std::string, std::string> Devices() const;
+    std::vector<DevsimLogLine> Log() const;
     std::vector<std::string> LogLines() const;
     bool Running();
     int Stop(); // SIGTERM, then the exit status (or -1 when it did not exit normally)
@@ -30,6 +43,7 @@ class DevsimProcess {
     std::string dir_;
     pid_t pid_ = -1;
     bool started_ = false;
+    std::string failure_;
 };
 
 class UdpClient {
