@@ -59,6 +59,11 @@ bool Measure(int adapters, int sends) {
     server.SetDefaultPort(60001);
     server.SetActive(true);
     TIdStack& stack = TIdStack::Instance();
+    // Links come up with their carrier a moment later; an adapter without one is not listed.
+    for (int tries = 0; tries < 500 && static_cast<int>(stack.BroadcastAdapters().size()) != adapters;
+         ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     if (static_cast<int>(stack.BroadcastAdapters().size()) != adapters) {
         std::fprintf(stderr, "%d adapters made, %zu listed\n", adapters, stack.BroadcastAdapters().size());
         return false;

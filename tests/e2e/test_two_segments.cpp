@@ -79,6 +79,11 @@ class TwoSegments : public ::testing::Test {
     std::vector<QString> Listed() const { return Sorted(FWindow->ListTexts(*Form().ListBox1)); }
 
     static void Ip(const std::string& args) { ASSERT_EQ(std::system(("ip " + args).c_str()), 0) << args; }
+    // A link brought up gets its carrier a moment later, and until then it is not used.
+    static void WaitForCarrier(const std::string& link) {
+        const std::string check = "ip -o link show " + link + " | grep -q 'state UP'";
+        ASSERT_TRUE(QTest::qWaitFor([&] { return std::system(check.c_str()) == 0; }, 5000)) << link;
+    }
 
     TForm1& Form() const { return FWindow->Form(); }
 
@@ -152,12 +157,14 @@ TEST_F(TwoSegments, AnAdapterDownBetweenScansLeavesItsSegmentOutAndIsUsedAgainOn
 
     // The default route's adapter down instead: the scan still reaches segment 2.
     ASSERT_NO_FATAL_FAILURE(Ip("link set lan2 up"));
+    ASSERT_NO_FATAL_FAILURE(WaitForCarrier("lan2"));
     ASSERT_NO_FATAL_FAILURE(Ip("link set lan0 down"));
     ASSERT_NO_FATAL_FAILURE(Scan());
     EXPECT_EQ(Listed(), (std::vector<QString>{FarDevice.ip}));
     EXPECT_TRUE(FWindow->Boxes().empty());
 
     ASSERT_NO_FATAL_FAILURE(Ip("link set lan0 up"));
+    ASSERT_NO_FATAL_FAILURE(WaitForCarrier("lan0"));
     ASSERT_NO_FATAL_FAILURE(Ip("route add default dev lan0"));
     ASSERT_NO_FATAL_FAILURE(Scan());
     EXPECT_EQ(Listed(), (std::vector<QString>{DeviceA.ip, FarDevice.ip}));

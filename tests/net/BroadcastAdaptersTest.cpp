@@ -13,6 +13,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sched.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -37,6 +38,27 @@ bool Ip(const std::string& batch) {
     }
     std::fputs(batch.c_str(), ip);
     return ::pclose(ip) == 0;
+}
+
+// A link brought up gets its carrier a moment later (the kernel settles that asynchronously), and an
+// adapter without a carrier is not listed: waits until each named link has one.
+bool Running(const std::vector<std::string>& names) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    bool all = false;
+    while (!all && std::chrono::steady_clock::now() < deadline) {
+        all = true;
+        for (const std::string& name : names) {
+            ifreq request{};
+            std::strncpy(request.ifr_name, name.c_str(), IFNAMSIZ - 1);
+            all = all && ::ioctl(fd, SIOCGIFFLAGS, &request) == 0 && (request.ifr_flags & IFF_RUNNING) != 0;
+        }
+        if (!all) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    ::close(fd);
+    return all;
 }
 
 // Runs body in a fresh network namespace holding loopback and what setup (an `ip -batch` script) adds.
@@ -149,12 +171,14 @@ TEST(BroadcastAdapters, EachAdapterThatCanCarryABroadcastOnceUnderItsOwnName) {
         Adapter("nicD", {"10.88.5.1/24"}) + "link set nicD down\n" +                  // down
         Adapter("nicC", {"10.88.6.1/24"}) + "link set nicCp down\n";                  // up, but no carrier
     InFreshNetwork(setup, [] {
+        ASSERT_TRUE(Running({"nicA", "nicB", "nicL", "nicN"}));
         TIdUDPServer server; // brings the socket layer up
         EXPECT_EQ(Described(TIdStack::Instance().BroadcastAdapters()),
                   (std::vector<std::string>{"nicA 10.88.1.1", "nicB 10.88.2.1", "nicL 10.88.4.1"}));
 
         // Read afresh: the far end plugged back in, an adapter gone.
         ASSERT_TRUE(Ip("link set nicCp up\nlink del nicB\n"));
+        ASSERT_TRUE(Running({"nicC"}));
         EXPECT_EQ(Described(TIdStack::Instance().BroadcastAdapters()),
                   (std::vector<std::string>{"nicA 10.88.1.1", "nicC 10.88.6.1", "nicL 10.88.4.1"}));
     });
@@ -164,6 +188,7 @@ TEST(EveryAdapterBroadcast, LeavesOnceThroughEachAdapterFromTheOneEndpointAndFol
     const std::string setup = Adapter("nicA", {"10.88.1.1/24"}) + Adapter("nicB", {"10.88.2.1/24"}) +
                               Adapter("nicN", {}) + "route add default dev nicA\n";
     InFreshNetwork(setup, [] {
+        ASSERT_TRUE(Running({"nicA", "nicB", "nicN"}));
         LoopedCopies copies;
         TIdUDPServer server;
         server.SetDefaultPort(kLocalPort);
@@ -181,11 +206,13 @@ TEST(EveryAdapterBroadcast, LeavesOnceThroughEachAdapterFromTheOneEndpointAndFol
         // Brought up between two sends, and the default route's adapter gone: the next one uses what is
         // there.
         ASSERT_TRUE(Ip("link set nicB up\nlink del nicA\n"));
+        ASSERT_TRUE(Running({"nicB"}));
         server.Broadcast("third", kDevicePort);
         EXPECT_EQ(copies.Take(), (std::vector<Copy>{{"third", "10.88.2.1:60001", "nicB"}}));
 
         // The read request and the write commands travel the same way as the scan.
         ASSERT_TRUE(Ip(Adapter("nicC", {"10.88.3.1/24"})));
+        ASSERT_TRUE(Running({"nicC"}));
         const std::string write("\x01\x1A\x2B\x3C\x4D\x01\x01\xC0\xA8\x01\x07", 11);
         server.Broadcast(write, kDevicePort);
         EXPECT_EQ(copies.Take(), (std::vector<Copy>{{write, "10.88.2.1:60001", "nicB"},
@@ -195,6 +222,7 @@ TEST(EveryAdapterBroadcast, LeavesOnceThroughEachAdapterFromTheOneEndpointAndFol
 
 TEST(EveryAdapterBroadcast, RestrictedToOneAdapterByNameAndFailsWhileItIsMissing) {
     InFreshNetwork(Adapter("nicA", {"10.88.1.1/24"}) + Adapter("nicB", {"10.88.2.1/24"}), [] {
+        ASSERT_TRUE(Running({"nicA", "nicB"}));
         LoopedCopies copies;
         TIdUDPServer server;
         server.SetDefaultPort(kLocalPort);
@@ -271,6 +299,7 @@ class StaleListStack : public TIdStackPosix {
 
 TEST(EveryAdapterBroadcast, AnAdapterThatCannotTakeItIsSkippedAndOnlyNoTakerFails) {
     InFreshNetwork(Adapter("nicA", {"10.88.1.1/24"}) + Adapter("nicGone", {"10.88.7.1/24"}), [] {
+        ASSERT_TRUE(Running({"nicA"}));
         StaleListStack::Gone = ::if_nametoindex("nicGone");
         ASSERT_TRUE(Ip("link del nicGone\n"));
         ASSERT_EQ(TIdComponent::InstanceCount(), 0);
