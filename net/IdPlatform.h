@@ -15,6 +15,9 @@
 #include <windows.h>
 #include <ws2tcpip.h>
 
+#include <stdexcept>
+#include <string>
+
 using TIdSocketHandleType = SOCKET;
 inline constexpr TIdSocketHandleType IdInvalidSocket = INVALID_SOCKET;
 using TIdSockLen = int;
@@ -35,7 +38,12 @@ inline bool IdIsInterrupted(int raw) {
 // main thread is still returning from the release.
 class TIdThreadSignal {
   public:
-    explicit TIdThreadSignal(long initial) : FHandle(CreateSemaphoreA(nullptr, initial, 1, nullptr)) {}
+    explicit TIdThreadSignal(long initial) : FHandle(CreateSemaphoreA(nullptr, initial, 1, nullptr)) {
+        // Without it the waiter would not wait at all and leave while its call is still to run.
+        if (FHandle == nullptr) {
+            throw std::runtime_error("Cannot create the main-thread signal.");
+        }
+    }
     ~TIdThreadSignal() { CloseHandle(FHandle); }
     TIdThreadSignal(const TIdThreadSignal&) = delete;
     TIdThreadSignal& operator=(const TIdThreadSignal&) = delete;
@@ -48,7 +56,6 @@ class TIdThreadSignal {
 
 // The file the socket library is loaded from, "WS2_32.DLL". Settable so that a test can show what a
 // missing or failing library does; read when the first layer object of the process starts it.
-#include <string>
 const std::string& IdWinsockLibraryName();
 void SetIdWinsockLibraryName(const std::string& name);
 #else
