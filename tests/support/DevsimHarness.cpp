@@ -54,15 +54,17 @@ DevsimProcess::DevsimProcess(const std::vector<std::string>& deviceArgs) {
     std::vector<std::string> args = {DevsimPath(),    "--log",   dir_ + "/log",  "--state",
                                      dir_ + "/state", "--ready", dir_ + "/ready"};
     args.insert(args.end(), deviceArgs.begin(), deviceArgs.end());
+    // Built before the fork: the window's tests fork with their listener thread running, and the child
+    // may only make async-signal-safe calls before it execs.
+    std::vector<char*> argv;
+    for (auto& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
     pid_ = ::fork();
     if (pid_ == 0) {
         // A test that dies (a sanitizer halting it) must not leave the simulator holding the test's
         // output open: CTest would wait for it until its timeout.
         ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
