@@ -4,6 +4,7 @@
 #include "net/IdException.h"
 #include "net/IdStack.h"
 
+#include <iphlpapi.h>
 #include <mswsock.h>
 #include <windows.h>
 
@@ -172,6 +173,42 @@ void ReadAddress(const sockaddr_in& addr, std::string& ip, int32_t& port) {
     port = HostToNet16(addr.sin_port);
 }
 
+uint32_t HostToNet32(uint32_t v) {
+    return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
+}
+
+// The adapter list comes from the IP helper library, loaded like the socket library and for the same
+// reason; a system without it (or without the entry) lists no adapters, and the endpoint then sends
+// its one datagram the way the routing table picks. Loaded once and kept to process end.
+using TGetAdaptersAddresses = decltype(&::GetAdaptersAddresses);
+TGetAdaptersAddresses AdapterLister() {
+    static const TGetAdaptersAddresses lister = [] {
+        const HMODULE module = LoadLibraryA("IPHLPAPI.DLL");
+        return module == nullptr ? nullptr
+                                 : reinterpret_cast<TGetAdaptersAddresses>(reinterpret_cast<void*>(
+                                       GetProcAddress(module, "GetAdaptersAddresses")));
+    }();
+    return lister;
+}
+
+// The friendly name ("Ethernet", "Wi-Fi"), the one the network settings and `netsh` show, in the
+// system's code page: the command line reaches main in that code page, so a name typed there compares
+// equal.
+std::string AdapterName(const IP_ADAPTER_ADDRESSES& adapter) {
+    const wchar_t* wide = adapter.FriendlyName;
+    if (wide == nullptr || *wide == L'\0') {
+        return adapter.AdapterName != nullptr ? adapter.AdapterName : "";
+    }
+    const int n = WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 1) {
+        return adapter.AdapterName != nullptr ? adapter.AdapterName : "";
+    }
+    std::string name(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide, -1, name.data(), n, nullptr, nullptr);
+    name.resize(static_cast<std::size_t>(n - 1));
+    return name;
+}
+
 int ClampedLength(std::size_t size) {
     return size > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(size);
 }
@@ -314,6 +351,75 @@ class TIdStackWindows : public TIdStack {
             }
         }
         readSet.swap(ready);
+        return n;
+    }
+
+    std::vector<TIdBroadcastAdapter> BroadcastAdapters() override {
+        const TGetAdaptersAddresses list = AdapterLister();
+        if (list == nullptr) {
+            return {};
+        }
+        const ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
+        // The size asked for can grow between the two calls when an adapter comes up meanwhile.
+        std::vector<unsigned char> buffer(16 * 1024);
+        ULONG result = ERROR_BUFFER_OVERFLOW;
+        for (int attempt = 0; attempt < 3 && result == ERROR_BUFFER_OVERFLOW; ++attempt) {
+            ULONG size = static_cast<ULONG>(buffer.size());
+            result =
+                list(AF_INET, flags, nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
+            if (result == ERROR_BUFFER_OVERFLOW) {
+                buffer.resize(size);
+            }
+        }
+        if (result != NO_ERROR) {
+            return {}; // no adapter at all comes back as ERROR_NO_DATA
+        }
+        std::vector<TIdBroadcastAdapter> adapters;
+        for (auto* entry = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(buffer.data()); entry != nullptr;
+             entry = entry->Next) {
+            // "Up" is Windows' word for connected: a cable out or a wireless adapter not associated
+            // reports down. Tunnels and loopback have no segment to broadcast on.
+            if (entry->OperStatus != IfOperStatusUp || entry->IfType == IF_TYPE_SOFTWARE_LOOPBACK ||
+                entry->IfType == IF_TYPE_TUNNEL || entry->IfIndex == 0) {
+                continue;
+            }
+            // One datagram per adapter however many addresses it has: the first one is its source.
+            for (const IP_ADAPTER_UNICAST_ADDRESS* address = entry->FirstUnicastAddress; address != nullptr;
+                 address = address->Next) {
+                const sockaddr* raw = address->Address.lpSockaddr;
+                if (raw == nullptr || raw->sa_family != AF_INET) {
+                    continue;
+                }
+                TIdBroadcastAdapter adapter;
+                adapter.Name = AdapterName(*entry);
+                adapter.Index = entry->IfIndex;
+                std::memcpy(adapter.Address, &reinterpret_cast<const sockaddr_in*>(raw)->sin_addr, 4);
+                adapters.push_back(std::move(adapter));
+                break;
+            }
+        }
+        return adapters;
+    }
+
+    // The interface is chosen per send on the endpoint's own socket, so answers still come to the one
+    // binding on port 60001, and it is cleared again right after, so a later datagram to one device
+    // goes the way the routing table picks. Only the thread that sends uses the option: the listener
+    // only reads, and what is received does not depend on it.
+    int SendToThrough(TIdSocketHandleType s, const void* data, std::size_t size, const uint8_t (&ip)[4],
+                      int32_t port, const TIdBroadcastAdapter& adapter) override {
+        // For IPv4 the library takes the index in network byte order.
+        const DWORD index = HostToNet32(adapter.Index);
+        if (WS(setsockopt)(s, IPPROTO_IP, IP_UNICAST_IF, reinterpret_cast<const char*>(&index),
+                           sizeof index) != 0) {
+            return Fail();
+        }
+        const int n = SendTo(s, data, size, ip, port);
+        const int code = n < 0 ? WSGetLastError() : 0;
+        const DWORD any = 0;
+        WS(setsockopt)(s, IPPROTO_IP, IP_UNICAST_IF, reinterpret_cast<const char*>(&any), sizeof any);
+        if (n < 0) {
+            SetLastError(code);
+        }
         return n;
     }
 
