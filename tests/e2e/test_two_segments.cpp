@@ -10,7 +10,6 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
-#include <QProcess>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -185,21 +184,18 @@ TEST(TwoSegmentsKorvcfg, InterfaceSendsThroughThatAdapterOnlyAndAnUnknownNameLis
         int status;
         QString out, err;
     };
-    const auto korvcfg = [](const QStringList& args) {
-        QProcess p;
-        p.start(QStringLiteral(KORVCFG_PATH), args);
-        EXPECT_TRUE(p.waitForFinished(20000));
-        return Run{p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
-                   QString::fromUtf8(p.readAllStandardError())};
+    const auto korvcfg = [](const std::string& args) {
+        const CommandResult r = RunCommand(std::string(KORVCFG_PATH) + " " + args);
+        return Run{r.status, QString::fromStdString(r.out), QString::fromStdString(r.err)};
     };
     const QString nearLine = QString("%1  %2\n").arg(DeviceA.ip, DeviceA.mac);
     const QString farLine = QString("%1  %2\n").arg(FarDevice.ip, FarDevice.mac);
 
-    const Run all = korvcfg({"scan", "--wait", "800"});
+    const Run all = korvcfg("scan --wait 800");
     EXPECT_EQ(all.status, 0) << all.err.toStdString();
     EXPECT_TRUE(all.out == nearLine + farLine || all.out == farLine + nearLine) << all.out.toStdString();
 
-    const Run far = korvcfg({"read", FarDevice.mac, "--wait", "800", "--interface", "lan2"});
+    const Run far = korvcfg(std::string("read ") + FarDevice.mac + " --wait 800 --interface lan2");
     EXPECT_EQ(far.status, 0) << far.err.toStdString();
     EXPECT_TRUE(far.out.contains("ip: 10.0.0.5\n")) << far.out.toStdString();
     EXPECT_EQ(Heard(nearSim, "10.77.0.100:60001"), std::vector<std::string>{ScanRequestHex})
@@ -207,7 +203,7 @@ TEST(TwoSegmentsKorvcfg, InterfaceSendsThroughThatAdapterOnlyAndAnUnknownNameLis
     EXPECT_EQ(Heard(farSim, "10.77.2.100:60001"),
               (std::vector<std::string>{ScanRequestHex, ScanRequestHex, FarDevice.Request(ReadCode)}));
 
-    const Run unknown = korvcfg({"scan", "--interface", "eth9"});
+    const Run unknown = korvcfg("scan --interface eth9");
     EXPECT_EQ(unknown.status, 2);
     EXPECT_TRUE(unknown.out.isEmpty());
     EXPECT_TRUE(unknown.err.contains("no adapter 'eth9'") && unknown.err.contains("\n  lan0  10.77.0.100") &&

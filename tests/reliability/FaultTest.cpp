@@ -1,6 +1,7 @@
 // Faults from outside the program: the port taken by someone else, a device that vanishes in the
 // middle of a write, the window closed while a scan waits, and the endpoint stopped with a delivery
 // still queued.
+#include "ChildProcess.h"
 #include "DevsimHarness.h"
 #include "app/ProgramShell.h"
 #include "QtTestMain.h"
@@ -16,7 +17,6 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPointer>
-#include <QProcess>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -136,10 +136,9 @@ TEST(Fault, DeviceThatVanishesMidWriteEndsTheWriteWithTheStepWarningAndTheWindow
 TEST(Fault, ClosingTheWindowDuringTheScanWaitLetsTheScanFinishAndEndsWithStatusZero) {
     DevsimProcess sim(DeviceArgs({DeviceA.Profile("delay=300")}));
     ASSERT_TRUE(sim.Started()) << sim.Failure();
-    QProcess flood;
-    flood.start(QStringLiteral(FLOOD_PATH),
-                {"--from", "10.77.1.200", "--count", "20000", "--max-bytes", "1500", "--seconds", "8"});
-    ASSERT_TRUE(flood.waitForStarted(5000));
+    ChildProcess flood(
+        {FLOOD_PATH, "--from", "10.77.1.200", "--count", "20000", "--max-bytes", "1500", "--seconds", "8"},
+        "/dev/null");
 
     std::vector<BoxRecord> boxes;
     SetMessageBoxHook([&](const BoxRecord& box) { boxes.push_back(box); });
@@ -191,8 +190,6 @@ TEST(Fault, ClosingTheWindowDuringTheScanWaitLetsTheScanFinishAndEndsWithStatusZ
     const auto log = sim.Log();
     EXPECT_EQ(log.front().hex, BytesToHex(ScanRequest()));
     EXPECT_EQ(log.back().hex, readRequestAtScanEnd);
-    flood.kill();
-    flood.waitForFinished(5000);
 }
 
 // Deliveries that the listener has read but the main thread has not yet run, when the endpoint

@@ -12,7 +12,6 @@
 #include <poll.h>
 #include <sstream>
 #include <stdexcept>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
@@ -54,20 +53,7 @@ DevsimProcess::DevsimProcess(const std::vector<std::string>& deviceArgs) {
     std::vector<std::string> args = {DevsimPath(),    "--log",   dir_ + "/log",  "--state",
                                      dir_ + "/state", "--ready", dir_ + "/ready"};
     args.insert(args.end(), deviceArgs.begin(), deviceArgs.end());
-    // Built before the fork: the window's tests fork with their listener thread running, and the child
-    // may only make async-signal-safe calls before it execs.
-    std::vector<char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_ = ::fork();
-    if (pid_ == 0) {
-        // A test that dies (a sanitizer halting it) must not leave the simulator holding the test's
-        // output open: CTest would wait for it until its timeout.
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
+    process_ = std::make_unique<ChildProcess>(std::move(args));
     // Wait for the ready file, bounded, and give up early if the simulator died.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (std::chrono::steady_clock::now() < deadline && Running()) {
@@ -77,7 +63,7 @@ DevsimProcess::DevsimProcess(const std::vector<std::string>& deviceArgs) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    failure_ = pid_ > 0 ? "devsim wrote no ready file within 10 s" : "devsim exited before it was ready";
+    failure_ = Running() ? "devsim wrote no ready file within 10 s" : "devsim exited before it was ready";
 }
 
 DevsimProcess::~DevsimProcess() {
@@ -118,24 +104,11 @@ std::vector<DevsimLogLine> DevsimProcess::Log() const {
 }
 
 bool DevsimProcess::Running() {
-    if (pid_ <= 0)
-        return false;
-    int status = 0;
-    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        return false;
-    }
-    return true;
+    return process_->Running();
 }
 
 int DevsimProcess::Stop() {
-    if (pid_ <= 0)
-        return -1;
-    ::kill(pid_, SIGTERM);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return process_->Stop(SIGTERM);
 }
 
 UdpClient::UdpClient() : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
@@ -181,16 +154,6 @@ std::optional<Reply> UdpClient::Receive(std::chrono::milliseconds bound) {
     char ip[INET_ADDRSTRLEN];
     ::inet_ntop(AF_INET, &from.sin_addr, ip, sizeof ip);
     return Reply{BytesToHex(std::string(buffer, static_cast<size_t>(n))), ip, ntohs(from.sin_port)};
-}
-
-std::pair<int, std::string> RunShell(const std::string& command) {
-    char tmpl[] = "/tmp/devsim-stderr-XXXXXX";
-    const int fd = ::mkstemp(tmpl);
-    ::close(fd);
-    const int status = std::system((command + " 2>" + tmpl).c_str());
-    std::string err = ReadFile(tmpl);
-    ::unlink(tmpl);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, err};
 }
 
 CommandResult RunCommand(const std::string& command) {

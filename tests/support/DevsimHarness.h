@@ -1,11 +1,13 @@
 #pragma once
 // Drives a real devsim process from a test running inside tests/private-lan: starts it with a log,
 // a state file and a ready file in a fresh directory, and talks to it from the workstation's port.
+#include "ChildProcess.h"
+
 #include <chrono>
+#include <memory>
 #include <map>
 #include <optional>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 struct Reply {
@@ -41,7 +43,7 @@ class DevsimProcess {
 
   private:
     std::string dir_;
-    pid_t pid_ = -1;
+    std::unique_ptr<ChildProcess> process_;
     bool started_ = false;
     std::string failure_;
 };
@@ -62,9 +64,6 @@ class UdpClient {
 
 std::string DevsimPath();
 bool InPrivateLan();
-// Runs a shell command line; returns its exit status and what it wrote to stderr.
-std::pair<int, std::string> RunShell(const std::string& command);
-
 struct CommandResult {
     int status = -1;
     std::string out;

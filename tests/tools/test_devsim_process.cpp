@@ -260,16 +260,15 @@ TEST_F(DevsimProcessTest, AFullSubnetAnswersOneScanFromDistinctAddresses) {
 
 TEST_F(DevsimProcessTest, RefusesToStartOutsideThePrivateNetwork) {
     // A namespace with an interface the private runner does not make stands for a real network.
-    const auto [status, err] =
-        RunShell("unshare --net sh -c 'ip link add eth0 type veth peer name eth1 && exec " + DevsimPath() +
-                 " --device ip=127.0.0.1'");
-    EXPECT_EQ(status, 1);
-    EXPECT_NE(err.find("refusing to start"), std::string::npos) << err;
-    const auto [status2, err2] = RunShell(DevsimPath() + " --device ip=192.0.2.1");
-    EXPECT_EQ(status2, 1);
-    EXPECT_NE(err2.find("192.0.2.1"), std::string::npos) << err2;
-    const auto [status3, err3] = RunShell(DevsimPath() + " --device port=70000");
-    EXPECT_EQ(status3, 2);
+    const CommandResult foreign =
+        RunCommand("unshare --net sh -c 'ip link add eth0 type veth peer name eth1 && exec " + DevsimPath() +
+                   " --device ip=127.0.0.1'");
+    EXPECT_EQ(foreign.status, 1);
+    EXPECT_NE(foreign.err.find("refusing to start"), std::string::npos) << foreign.err;
+    const CommandResult notLocal = RunCommand(DevsimPath() + " --device ip=192.0.2.1");
+    EXPECT_EQ(notLocal.status, 1);
+    EXPECT_NE(notLocal.err.find("192.0.2.1"), std::string::npos) << notLocal.err;
+    EXPECT_EQ(RunCommand(DevsimPath() + " --device port=70000").status, 2);
 }
 
 } // namespace
