@@ -1,7 +1,7 @@
 # Scale of one scan: 254 simulated devices answering at once. Run it inside the private LAN:
 #   tests/private-lan <build>/bench/bench_scan254
 # The simulator is started through the tests' wrapper (tests/support).
-if(TARGET devsim AND TARGET app AND TARGET korv_test_support)
+if(BUILD_TESTING AND NOT WIN32)
   add_executable(bench_scan254 ${CMAKE_CURRENT_LIST_DIR}/bench_scan254.cpp)
   target_link_libraries(bench_scan254 PRIVATE korv_test_support app Qt6::Widgets Qt6::Test)
 endif()

@@ -5,7 +5,7 @@ include(GNUInstallDirs)
 
 set(CPACK_PACKAGE_NAME korvantis-config)
 set(CPACK_PACKAGE_VENDOR "Korvantis")
-set(CPACK_PACKAGE_CONTACT "Korvantis developers <dev@korvantis.com.cn>")
+set(CPACK_PACKAGE_CONTACT "Korvantis developers <developers@korvantis.invalid>")
 set(CPACK_PACKAGE_HOMEPAGE_URL "http://www.korvantis.com.cn")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "configurator for networked serial devices")
 set(CPACK_PACKAGE_DESCRIPTION

@@ -1,7 +1,7 @@
 # The receive handler of a real offscreen window, fed datagram sequences in each of its states. The
 # window and the layers under it are compiled for coverage and the sanitizers in this build only, so
 # the fuzzer sees inside the handler; Qt itself stays as installed.
-if(TARGET app)
+if(BUILD_GUI)
   set(KORV_FUZZ_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
   foreach(layer app net protocol qtadapter)
     target_compile_options(${layer} PRIVATE ${KORV_FUZZ_FLAGS} -fsanitize=fuzzer-no-link)
