@@ -25,7 +25,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const QString Done = "设置成功！请重新启动一下设备！";
 const QString IpWarning = "IP写入缓冲区失败！";
 
 // Device A's values as its record shows them, as the write sends them back.
@@ -36,31 +35,6 @@ const std::vector<std::string> DeviceAUnchanged{DeviceA.Request("01C0A80107"), D
 
 std::vector<std::string> Repeated(const std::string& hex, int times) {
     return std::vector<std::string>(static_cast<std::size_t>(times), hex);
-}
-
-void SetAddress(QLineEdit* a, QLineEdit* b, QLineEdit* c, QLineEdit* d, const QString& dotted) {
-    const QStringList parts = dotted.split('.');
-    a->setText(parts[0]);
-    b->setText(parts[1]);
-    c->setText(parts[2]);
-    d->setText(parts[3]);
-}
-
-// A record whose fields are all distinct: mode, port 8080, device IP 192.168.1.7, remote IP
-// 10.0.0.9, gateway 192.168.1.1, mask 255.255.255.0, speed code last.
-std::string RecordBytes(uint8_t mode, uint8_t speed) {
-    std::string record(60, '\x11');
-    record[0] = static_cast<char>(mode);
-    record[8] = '\x90';
-    record[9] = '\x1F';
-    const std::string addresses("\xC0\xA8\x01\x07"
-                                "\x0A\x00\x00\x09"
-                                "\xC0\xA8\x01\x01"
-                                "\xFF\xFF\xFF\x00",
-                                16);
-    record.replace(40, addresses.size(), addresses);
-    record[59] = static_cast<char>(speed);
-    return record;
 }
 
 class Operations : public ::testing::Test {
@@ -374,7 +348,7 @@ TEST_F(Operations, EveryCommandAcknowledgedAtOnceSendsTheEditedValuesInStepOrder
         EXPECT_EQ(seen[i].statusBefore, statusAtEachAck[i]) << "acknowledgement " << i + 1;
         EXPECT_FALSE(seen[i].windowEnabled) << "acknowledgement " << i + 1;
     }
-    EXPECT_EQ(f.StatusText(), Done);
+    EXPECT_EQ(f.StatusText(), WriteDone);
     EXPECT_TRUE(f.isEnabled());
     EXPECT_TRUE(BoxesOfPress().empty());
     EXPECT_EQ(ReadPending, 0) << "the read awaiting its record was ended by the press";
@@ -396,7 +370,7 @@ TEST_F(Operations, WritingBackWhatWasReadLeavesTheDeviceUnchanged) {
                                         DeviceB.Request("0404FFFFFF"), DeviceB.Request("020A000009"),
                                         DeviceB.Request("030A000001"), DeviceB.Request("05F601"),
                                         DeviceB.Request("0640FFFFFF"), DeviceB.Request("FFFFFFFFFF")}));
-    EXPECT_EQ(Form().StatusText(), Done);
+    EXPECT_EQ(Form().StatusText(), WriteDone);
     EXPECT_EQ(State(), before);
 }
 
@@ -434,7 +408,7 @@ TEST_F(Operations, FirstAnswerToTheNinthSendIsSeen) {
     std::vector<std::string> expected = Repeated(DeviceAUnchanged[0], 9);
     expected.insert(expected.end(), DeviceAUnchanged.begin() + 1, DeviceAUnchanged.end());
     EXPECT_EQ(SentByPress(), expected);
-    EXPECT_EQ(Form().StatusText(), Done);
+    EXPECT_EQ(Form().StatusText(), WriteDone);
     EXPECT_TRUE(BoxesOfPress().empty());
 }
 

@@ -20,33 +20,6 @@
 
 namespace {
 
-const QString Done = "设置成功！请重新启动一下设备！";
-
-// A record whose fields are all distinct: mode, port 8080, device IP 192.168.1.7, remote IP
-// 10.0.0.9, gateway 192.168.1.1, mask 255.255.255.0, speed code last.
-std::string RecordBytes(uint8_t mode, uint8_t speed) {
-    std::string record(60, '\x11');
-    record[0] = static_cast<char>(mode);
-    record[8] = '\x90';
-    record[9] = '\x1F';
-    const std::string addresses("\xC0\xA8\x01\x07"
-                                "\x0A\x00\x00\x09"
-                                "\xC0\xA8\x01\x01"
-                                "\xFF\xFF\xFF\x00",
-                                16);
-    record.replace(40, addresses.size(), addresses);
-    record[59] = static_cast<char>(speed);
-    return record;
-}
-
-void SetAddress(QLineEdit* a, QLineEdit* b, QLineEdit* c, QLineEdit* d, const QString& dotted) {
-    const QStringList parts = dotted.split('.');
-    a->setText(parts[0]);
-    b->setText(parts[1]);
-    c->setText(parts[2]);
-    d->setText(parts[3]);
-}
-
 class EndToEnd : public ::testing::Test {
   protected:
     void Start(const std::vector<std::string>& profiles) {
@@ -176,7 +149,7 @@ TEST_F(EndToEnd, FullWriteSendsTheEditedValuesInStepOrderAndTheDeviceCommitsThem
                                         DeviceB.Request("03C0A80501"), DeviceB.Request("053412"),
                                         DeviceB.Request("06E8FFFFFF"), DeviceB.Request("FFFFFFFFFF")}));
     ExpectSendsAWaitApart();
-    EXPECT_EQ(f.StatusText(), Done);
+    EXPECT_EQ(f.StatusText(), WriteDone);
     EXPECT_TRUE(f.isEnabled());
     EXPECT_TRUE(Window().Boxes().empty());
     const auto state = Sim().Devices();
@@ -196,7 +169,7 @@ TEST_F(EndToEnd, StepAnsweredOnlyAtItsSecondSendIsSentAgainThenTheWriteGoesOn) {
                   DeviceB.Request("010A000005"), DeviceB.Request("010A000005"), DeviceB.Request("07FF000000"),
                   DeviceB.Request("0404FFFFFF"), DeviceB.Request("020A000009"), DeviceB.Request("030A000001"),
                   DeviceB.Request("05F601"), DeviceB.Request("0640FFFFFF"), DeviceB.Request("FFFFFFFFFF")}));
-    EXPECT_EQ(Form().StatusText(), Done);
+    EXPECT_EQ(Form().StatusText(), WriteDone);
     EXPECT_TRUE(Window().Boxes().empty());
     EXPECT_EQ(Sim().Devices(), before) << "what was read, written back";
 }

@@ -48,14 +48,6 @@ std::vector<QString> Sorted(std::vector<QString> texts) {
     return texts;
 }
 
-void SetAddress(QLineEdit* a, QLineEdit* b, QLineEdit* c, QLineEdit* d, const QString& dotted) {
-    const QStringList parts = dotted.split('.');
-    a->setText(parts[0]);
-    b->setText(parts[1]);
-    c->setText(parts[2]);
-    d->setText(parts[3]);
-}
-
 class TwoSegments : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -115,7 +107,7 @@ TEST_F(TwoSegments, OneScanFindsBothAndTheFarDeviceIsReadAndWrittenEachRequestHe
     f.ComboBox1->setCurrentIndex(4);
     const auto nearBefore = FNear->Devices();
     f.Button1->click();
-    EXPECT_EQ(f.StatusText(), "设置成功！请重新启动一下设备！");
+    EXPECT_EQ(f.StatusText(), WriteDone);
     EXPECT_TRUE(FWindow->Boxes().empty());
 
     EXPECT_EQ(FFar->Devices().at(FarDevice.id),

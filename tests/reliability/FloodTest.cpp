@@ -32,7 +32,6 @@ constexpr int FloodCount = 100000;
 // Long enough to cover the scan, the read and at least the first step of the write.
 constexpr int FloodSeconds = 12;
 
-const QString Done = "设置成功！请重新启动一下设备！";
 const std::vector<QString> StepWarnings{
     "IP写入缓冲区失败！",   "子掩码写入缓冲区失败！", "网络模式写入缓冲区失败！", "远程IP写入缓冲区失败！",
     "网关写入缓冲区失败！", "端口号写入缓冲区失败！", "波特率写入缓冲区失败！",   "设置失败！"};
@@ -105,7 +104,7 @@ TEST(Flood, WindowSurvivesAndKeepsReceivingThroughHundredThousandRandomDatagrams
     ASSERT_LE(window.Boxes().size(), 1u);
     QString writeEnd = form.StatusText();
     if (window.Boxes().empty()) {
-        EXPECT_EQ(form.StatusText(), Done);
+        EXPECT_EQ(form.StatusText(), WriteDone);
     } else {
         writeEnd = window.Boxes().front().text;
         EXPECT_NE(std::find(StepWarnings.begin(), StepWarnings.end(), writeEnd), StepWarnings.end())

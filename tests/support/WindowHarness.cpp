@@ -178,3 +178,26 @@ std::string WindowHarness::FieldsText() const {
            " remoteip=" + octets(f.YCIP1, f.YCIP2, f.YCIP3, f.YCIP4) +
            " port=" + f.post->text().toStdString() + " speed=" + std::to_string(f.ComboBox1->currentIndex());
 }
+
+void SetAddress(QLineEdit* a, QLineEdit* b, QLineEdit* c, QLineEdit* d, const QString& dotted) {
+    const QStringList parts = dotted.split('.');
+    a->setText(parts[0]);
+    b->setText(parts[1]);
+    c->setText(parts[2]);
+    d->setText(parts[3]);
+}
+
+std::string RecordBytes(uint8_t mode, uint8_t speed) {
+    std::string record(60, '\x11');
+    record[0] = static_cast<char>(mode);
+    record[8] = '\x90';
+    record[9] = '\x1F';
+    const std::string addresses("\xC0\xA8\x01\x07"
+                                "\x0A\x00\x00\x09"
+                                "\xC0\xA8\x01\x01"
+                                "\xFF\xFF\xFF\x00",
+                                16);
+    record.replace(40, addresses.size(), addresses);
+    record[59] = static_cast<char>(speed);
+    return record;
+}

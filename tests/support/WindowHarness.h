@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -19,8 +20,17 @@
 #include <vector>
 
 class FakeNetwork;
+class QLineEdit;
 class QListWidget;
 class QWidget;
+
+// The status bar after a whole write.
+inline const QString WriteDone = QString::fromUtf8("设置成功！请重新启动一下设备！");
+// A user's typing of a dotted address into one row of four octet edits.
+void SetAddress(QLineEdit* a, QLineEdit* b, QLineEdit* c, QLineEdit* d, const QString& dotted);
+// A record whose fields are all distinct: mode, port 8080, device IP 192.168.1.7, remote IP
+// 10.0.0.9, gateway 192.168.1.1, mask 255.255.255.0, speed code last.
+std::string RecordBytes(uint8_t mode, uint8_t speed);
 
 // Readable failure messages for QString comparisons.
 inline void PrintTo(const QString& text, std::ostream* os) {
