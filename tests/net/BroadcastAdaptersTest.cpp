@@ -2,6 +2,7 @@
 // its own in a network namespace of its own (it is root there), builds its adapters with `ip`, and
 // drops them with the namespace. A broadcast that leaves through an adapter is also looped back to
 // this namespace's listeners, marked with that adapter: that is how a case sees where it went.
+#include "protocol/DeviceMessages.h"
 #include "net/IdException.h"
 #include "net/IdStack.h"
 #include "net/IdUDPServer.h"
@@ -28,8 +29,6 @@
 #include <vector>
 
 namespace {
-constexpr int32_t kLocalPort = 60001;
-constexpr int32_t kDevicePort = 60000;
 
 bool Ip(const std::string& batch) {
     std::FILE* ip = ::popen("ip -batch -", "w");
@@ -100,7 +99,7 @@ class LoopedCopies {
         const int on = 1;
         sockaddr_in any{};
         any.sin_family = AF_INET;
-        any.sin_port = htons(kDevicePort);
+        any.sin_port = htons(DevicePort);
         if (FFd < 0 || ::setsockopt(FFd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on) != 0 ||
             ::bind(FFd, reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0) {
             ADD_FAILURE() << "listener: " << std::strerror(errno);
@@ -193,30 +192,30 @@ TEST(EveryAdapterBroadcast, LeavesOnceThroughEachAdapterFromTheOneEndpointAndFol
         ASSERT_TRUE(Running({"nicA", "nicB", "nicN"}));
         LoopedCopies copies;
         TIdUDPServer server;
-        server.SetDefaultPort(kLocalPort);
+        server.SetDefaultPort(WorkstationPort);
 
-        server.Broadcast("scan", kDevicePort);
+        server.Broadcast("scan", DevicePort);
         EXPECT_EQ(copies.Take(), (std::vector<Copy>{{"scan", "10.88.1.1:60001", "nicA"},
                                                     {"scan", "10.88.2.1:60001", "nicB"}}));
         EXPECT_EQ(server.Bindings().Count(), 1) << "one endpoint, one socket";
 
         // Down between two sends: the next one leaves by the other adapter alone, and nothing is raised.
         ASSERT_TRUE(Ip("link set nicB down\n"));
-        server.Broadcast("second", kDevicePort);
+        server.Broadcast("second", DevicePort);
         EXPECT_EQ(copies.Take(), (std::vector<Copy>{{"second", "10.88.1.1:60001", "nicA"}}));
 
         // Brought up between two sends, and the default route's adapter gone: the next one uses what is
         // there.
         ASSERT_TRUE(Ip("link set nicB up\nlink del nicA\n"));
         ASSERT_TRUE(Running({"nicB"}));
-        server.Broadcast("third", kDevicePort);
+        server.Broadcast("third", DevicePort);
         EXPECT_EQ(copies.Take(), (std::vector<Copy>{{"third", "10.88.2.1:60001", "nicB"}}));
 
         // The read request and the write commands travel the same way as the scan.
         ASSERT_TRUE(Ip(Adapter("nicC", {"10.88.3.1/24"})));
         ASSERT_TRUE(Running({"nicC"}));
         const std::string write("\x01\x1A\x2B\x3C\x4D\x01\x01\xC0\xA8\x01\x07", 11);
-        server.Broadcast(write, kDevicePort);
+        server.Broadcast(write, DevicePort);
         EXPECT_EQ(copies.Take(), (std::vector<Copy>{{write, "10.88.2.1:60001", "nicB"},
                                                     {write, "10.88.3.1:60001", "nicC"}}));
     });
@@ -227,14 +226,14 @@ TEST(EveryAdapterBroadcast, RestrictedToOneAdapterByNameAndFailsWhileItIsMissing
         ASSERT_TRUE(Running({"nicA", "nicB"}));
         LoopedCopies copies;
         TIdUDPServer server;
-        server.SetDefaultPort(kLocalPort);
+        server.SetDefaultPort(WorkstationPort);
         server.BroadcastInterface = "nicB";
-        server.Broadcast("scan", kDevicePort);
+        server.Broadcast("scan", DevicePort);
         EXPECT_EQ(copies.Take(), (std::vector<Copy>{{"scan", "10.88.2.1:60001", "nicB"}}));
 
         ASSERT_TRUE(Ip("link set nicB down\n"));
         try {
-            server.Broadcast("scan", kDevicePort);
+            server.Broadcast("scan", DevicePort);
             ADD_FAILURE() << "sent with the chosen adapter down";
         } catch (const EIdSocketError& e) {
             EXPECT_EQ(e.LastError(), 10050);
@@ -243,7 +242,7 @@ TEST(EveryAdapterBroadcast, RestrictedToOneAdapterByNameAndFailsWhileItIsMissing
 
         // Not for datagrams to one address: those go where the routing table says.
         server.BroadcastInterface = "nosuch";
-        server.SendDatagram("127.0.0.1", kDevicePort, "direct");
+        server.SendDatagram("127.0.0.1", DevicePort, "direct");
         EXPECT_EQ(copies.Take(), (std::vector<Copy>{{"direct", "127.0.0.1:60001", "lo"}}));
     });
 }
@@ -253,10 +252,10 @@ TEST(EveryAdapterBroadcast, RestrictedToOneAdapterByNameAndFailsWhileItIsMissing
 TEST(EveryAdapterBroadcast, WithOnlyLoopbackSendsOnceAsThePlainSendDoes) {
     InFreshNetwork("", [] {
         TIdUDPServer server;
-        server.SetDefaultPort(kLocalPort);
+        server.SetDefaultPort(WorkstationPort);
         EXPECT_TRUE(TIdStack::Instance().BroadcastAdapters().empty());
         try {
-            server.Broadcast("scan", kDevicePort);
+            server.Broadcast("scan", DevicePort);
             ADD_FAILURE() << "sent without a route";
         } catch (const EIdSocketError& e) {
             EXPECT_EQ(e.LastError(), TIdStackPosix::TranslateErrno(ENETUNREACH));
@@ -264,7 +263,7 @@ TEST(EveryAdapterBroadcast, WithOnlyLoopbackSendsOnceAsThePlainSendDoes) {
 
         ASSERT_TRUE(Ip("route add default dev lo\n"));
         LoopedCopies copies;
-        server.Broadcast("scan", kDevicePort);
+        server.Broadcast("scan", DevicePort);
         const std::vector<Copy> sent = copies.Take();
         // A plain socket's send beside it, from port 60002: the same way out, the same source.
         const int plain = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -272,7 +271,7 @@ TEST(EveryAdapterBroadcast, WithOnlyLoopbackSendsOnceAsThePlainSendDoes) {
         sockaddr_in from{}, to{};
         from.sin_family = to.sin_family = AF_INET;
         from.sin_port = htons(60002);
-        to.sin_port = htons(kDevicePort);
+        to.sin_port = htons(DevicePort);
         to.sin_addr.s_addr = INADDR_BROADCAST;
         ASSERT_EQ(::setsockopt(plain, SOL_SOCKET, SO_BROADCAST, &on, sizeof on), 0);
         ASSERT_EQ(::bind(plain, reinterpret_cast<const sockaddr*>(&from), sizeof from), 0);
@@ -310,13 +309,13 @@ TEST(EveryAdapterBroadcast, AnAdapterThatCannotTakeItIsSkippedAndOnlyNoTakerFail
         {
             LoopedCopies copies;
             TIdUDPServer server;
-            server.SetDefaultPort(kLocalPort);
-            server.Broadcast("scan", kDevicePort);
+            server.SetDefaultPort(WorkstationPort);
+            server.Broadcast("scan", DevicePort);
             EXPECT_EQ(copies.Take(), (std::vector<Copy>{{"scan", "10.88.1.1:60001", "nicA"}}));
 
             ASSERT_TRUE(Ip("link set nicA down\n"));
             try {
-                server.Broadcast("scan", kDevicePort);
+                server.Broadcast("scan", DevicePort);
                 ADD_FAILURE() << "no adapter took it, yet the send succeeded";
             } catch (const EIdSocketError& e) {
                 EXPECT_EQ(e.LastError(), TIdStackPosix::TranslateErrno(ENODEV));

@@ -1,5 +1,6 @@
 // Activation, binding, deactivation and sending on the real endpoint. The 60000/60001 cases and every
 // broadcast need the private network that the test binary runs in.
+#include "protocol/DeviceMessages.h"
 #include "net/IdException.h"
 #include "net/IdStack.h"
 #include "net/IdUDPServer.h"
@@ -8,12 +9,10 @@
 #include <gtest/gtest.h>
 
 namespace {
-constexpr int32_t kLocalPort = 60001;
-constexpr int32_t kDevicePort = 60000;
 
 TEST(EndpointActivation, BindsOneSocketToAllInterfacesOnDefaultPort) {
     TIdUDPServer server;
-    server.SetDefaultPort(kLocalPort);
+    server.SetDefaultPort(WorkstationPort);
     EXPECT_FALSE(server.Active());
     EXPECT_EQ(server.SendBinding(), nullptr);
 
@@ -21,7 +20,7 @@ TEST(EndpointActivation, BindsOneSocketToAllInterfacesOnDefaultPort) {
     ASSERT_TRUE(server.Active());
     ASSERT_EQ(server.Bindings().Count(), 1);
     EXPECT_EQ(server.Bindings()[0].IP, "0.0.0.0");
-    EXPECT_EQ(server.Bindings()[0].Port, kLocalPort);
+    EXPECT_EQ(server.Bindings()[0].Port, WorkstationPort);
     EXPECT_EQ(server.SendBinding(), &server.Bindings()[0]);
 
     const TIdSocketHandleType socket = server.Bindings()[0].Socket;
@@ -30,22 +29,22 @@ TEST(EndpointActivation, BindsOneSocketToAllInterfacesOnDefaultPort) {
     EXPECT_EQ(server.Bindings()[0].Socket, socket);
 
     server.SetDefaultPort(5);
-    EXPECT_EQ(server.Bindings()[0].Port, kLocalPort);
+    EXPECT_EQ(server.Bindings()[0].Port, WorkstationPort);
 }
 
 TEST(EndpointActivation, DeactivationKeepsBindingsAndFreesThePort) {
     TIdUDPServer server;
-    server.SetDefaultPort(kLocalPort);
+    server.SetDefaultPort(WorkstationPort);
     server.SetActive(true);
     server.SetActive(false);
     EXPECT_FALSE(server.Active());
     EXPECT_EQ(server.SendBinding(), nullptr);
     ASSERT_EQ(server.Bindings().Count(), 1);
     EXPECT_FALSE(server.Bindings()[0].SocketAllocated);
-    EXPECT_EQ(server.Bindings()[0].Port, kLocalPort);
+    EXPECT_EQ(server.Bindings()[0].Port, WorkstationPort);
 
-    UdpPeer other("0.0.0.0", kLocalPort); // throws if the port were still held
-    EXPECT_EQ(other.Port(), kLocalPort);
+    UdpPeer other("0.0.0.0", WorkstationPort); // throws if the port were still held
+    EXPECT_EQ(other.Port(), WorkstationPort);
 }
 
 TEST(EndpointActivation, DeactivatingANeverActiveEndpointDoesNothing) {
@@ -103,9 +102,9 @@ TEST(SocketLayerStartUp, AFailureStopsTheComponentAndTheNextOneStartsAfresh) {
 }
 
 TEST(PortInUse, ActivationFailsWithTheBindMessageAndReadsInactive) {
-    auto holder = std::make_unique<UdpPeer>("0.0.0.0", kLocalPort);
+    auto holder = std::make_unique<UdpPeer>("0.0.0.0", WorkstationPort);
     TIdUDPServer server;
-    server.SetDefaultPort(kLocalPort);
+    server.SetDefaultPort(WorkstationPort);
     try {
         server.SetActive(true);
         FAIL() << "bind to a taken port succeeded";
@@ -116,23 +115,23 @@ TEST(PortInUse, ActivationFailsWithTheBindMessageAndReadsInactive) {
 
     // A second program instance: the same failure, so no address reuse was asked for.
     TIdUDPServer second;
-    second.SetDefaultPort(kLocalPort);
-    EXPECT_THROW(second.Broadcast("x", kDevicePort), EIdCouldNotBindSocket);
+    second.SetDefaultPort(WorkstationPort);
+    EXPECT_THROW(second.Broadcast("x", DevicePort), EIdCouldNotBindSocket);
     EXPECT_FALSE(second.Active());
 
     holder.reset();
-    UdpPeer device("0.0.0.0", kDevicePort);
-    server.Broadcast("hello", kDevicePort);
+    UdpPeer device("0.0.0.0", DevicePort);
+    server.Broadcast("hello", DevicePort);
     EXPECT_TRUE(server.Active());
     const auto got = device.Receive();
     ASSERT_TRUE(got);
     EXPECT_EQ(got->bytes, "hello");
-    EXPECT_EQ(got->senderPort, kLocalPort);
+    EXPECT_EQ(got->senderPort, WorkstationPort);
 }
 
 TEST(PortInUse, NoOtherSocketCanTakeThePortFromAnActiveEndpointEvenAskingForReuse) {
     TIdUDPServer server;
-    server.SetDefaultPort(kLocalPort);
+    server.SetDefaultPort(WorkstationPort);
     server.SetActive(true);
 #ifdef _WIN32
     // Windows lets a socket that asks for address reuse bind a port held without this option.
@@ -140,51 +139,51 @@ TEST(PortInUse, NoOtherSocketCanTakeThePortFromAnActiveEndpointEvenAskingForReus
 #endif
     for (const bool reuse : {false, true}) {
         for (const char* ip : {"0.0.0.0", "127.0.0.1"}) {
-            EXPECT_THROW(UdpPeer(ip, kLocalPort, reuse), std::runtime_error) << ip << " reuse " << reuse;
+            EXPECT_THROW(UdpPeer(ip, WorkstationPort, reuse), std::runtime_error) << ip << " reuse " << reuse;
         }
     }
     TIdUDPServer second;
-    second.SetDefaultPort(kLocalPort);
+    second.SetDefaultPort(WorkstationPort);
     EXPECT_THROW(second.SetActive(true), EIdCouldNotBindSocket);
 }
 
 TEST(BroadcastSend, LeavesFromTheLocalPortAndSwitchesTheOptionOffAfterwards) {
-    UdpPeer device("0.0.0.0", kDevicePort);
+    UdpPeer device("0.0.0.0", DevicePort);
     TIdUDPServer server;
-    server.SetDefaultPort(kLocalPort);
+    server.SetDefaultPort(WorkstationPort);
     server.SetActive(true);
     EXPECT_EQ(BroadcastOption(server.Bindings()[0].Socket), 0);
 
-    server.Broadcast(std::string("\x00\x01\xFF", 3), kDevicePort);
+    server.Broadcast(std::string("\x00\x01\xFF", 3), DevicePort);
     EXPECT_EQ(BroadcastOption(server.Bindings()[0].Socket), 0);
     const auto got = device.Receive();
     ASSERT_TRUE(got);
     EXPECT_EQ(got->bytes, std::string("\x00\x01\xFF", 3));
-    EXPECT_EQ(got->senderPort, kLocalPort);
+    EXPECT_EQ(got->senderPort, WorkstationPort);
 
-    server.Broadcast("", kDevicePort);
+    server.Broadcast("", DevicePort);
     const auto empty = device.Receive();
     ASSERT_TRUE(empty);
     EXPECT_EQ(empty->bytes.size(), 0u);
 
     server.SetBroadcastEnabled(true);
     EXPECT_NE(BroadcastOption(server.Bindings()[0].Socket), 0);
-    server.Broadcast("on", kDevicePort);
+    server.Broadcast("on", DevicePort);
     EXPECT_NE(BroadcastOption(server.Bindings()[0].Socket), 0);
 }
 
 TEST(BroadcastSend, OnAnInactiveEndpointActivatesItAndRepliesAreDelivered) {
-    UdpPeer device("0.0.0.0", kDevicePort);
+    UdpPeer device("0.0.0.0", DevicePort);
     std::vector<Delivery> deliveries;
     TIdUDPServer server;
-    server.SetDefaultPort(kLocalPort);
+    server.SetDefaultPort(WorkstationPort);
     RecordDeliveries(server, deliveries);
 
-    server.Broadcast("scan", kDevicePort);
+    server.Broadcast("scan", DevicePort);
     ASSERT_TRUE(server.Active());
     const auto request = device.Receive();
     ASSERT_TRUE(request);
-    device.SendTo(static_cast<uint16_t>(kLocalPort), "reply", "127.0.0.1");
+    device.SendTo(static_cast<uint16_t>(WorkstationPort), "reply", "127.0.0.1");
     ASSERT_TRUE(PumpUntil([&] { return deliveries.size() == 1; }));
     EXPECT_EQ(deliveries[0].bytes, "reply");
 }
@@ -208,10 +207,10 @@ TEST(DatagramSend, ToLocalhostAndTooLong) {
 }
 
 TEST(DatagramSend, BroadcastWithoutTheOptionIsRefusedWithAccessDenied) {
-    UdpPeer device("0.0.0.0", kDevicePort);
+    UdpPeer device("0.0.0.0", DevicePort);
     TIdUDPServer server;
     try {
-        server.SendDatagram("255.255.255.255", kDevicePort, "x");
+        server.SendDatagram("255.255.255.255", DevicePort, "x");
         FAIL() << "broadcast went out without the broadcast option";
     } catch (const EIdSocketError& e) {
         EXPECT_EQ(e.LastError(), 10013);

@@ -3,6 +3,7 @@
 // on loopback). A broadcast that leaves through lan0 is looped back to this namespace's listeners.
 #include "NetTestSupport.h"
 
+#include "protocol/DeviceMessages.h"
 #include "net/IdStack.h"
 #include "net/IdUDPServer.h"
 
@@ -13,8 +14,6 @@
 #include <string>
 
 namespace {
-constexpr int32_t kLocalPort = 60001;
-constexpr int32_t kDevicePort = 60000;
 
 bool InPrivateLan() {
     const char* v = std::getenv("KORV_PRIVATE_LAN");
@@ -27,7 +26,7 @@ class WindowsAdapters : public testing::Test {
         if (!InPrivateLan()) {
             GTEST_SKIP() << "runs inside tests/private-lan only";
         }
-        server.SetDefaultPort(kLocalPort);
+        server.SetDefaultPort(WorkstationPort);
         server.SetActive(true);
     }
     TIdUDPServer server;
@@ -46,14 +45,14 @@ TEST_F(WindowsAdapters, ListsTheWorkstationsAdapterAloneWithItsAddress) {
 TEST_F(WindowsAdapters, ABroadcastLeavesThroughTheNamedAdapterAndLaterSendsAreNotTiedToIt) {
     const std::vector<TIdBroadcastAdapter> adapters = TIdStack::Instance().BroadcastAdapters();
     ASSERT_EQ(adapters.size(), 1u);
-    UdpPeer device("0.0.0.0", kDevicePort);
+    UdpPeer device("0.0.0.0", DevicePort);
     server.BroadcastInterface = adapters[0].Name;
-    server.Broadcast("scan", kDevicePort);
+    server.Broadcast("scan", DevicePort);
     const auto broadcast = device.Receive();
     ASSERT_TRUE(broadcast.has_value());
     EXPECT_EQ(broadcast->bytes, "scan");
     EXPECT_EQ(broadcast->senderIP, "10.77.0.100");
-    EXPECT_EQ(broadcast->senderPort, kLocalPort);
+    EXPECT_EQ(broadcast->senderPort, WorkstationPort);
 
     // The adapter is chosen for that send only: a datagram to a loopback address right after it
     // must still reach it.

@@ -2,6 +2,8 @@
 #include "protocol/DeviceMessages.h"
 #include "protocol/HexCodec.h"
 
+#include "ByteRows.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -10,13 +12,6 @@
 namespace {
 
 const std::string Mac = "00-1A-2B-3C-4D-5E";
-
-std::string Bytes(std::initializer_list<int> values) {
-    std::string s;
-    for (const int v : values)
-        s += static_cast<char>(v);
-    return s;
-}
 
 std::string ConvertErrorOf(const std::function<void()>& f) {
     try {

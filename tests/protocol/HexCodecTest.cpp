@@ -1,17 +1,12 @@
 #include "protocol/HexCodec.h"
 
+#include "ByteRows.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
 
 namespace {
-
-std::string Bytes(std::initializer_list<int> values) {
-    std::string s;
-    for (const int v : values)
-        s += static_cast<char>(v);
-    return s;
-}
 
 template <typename Row> std::string RowName(const testing::TestParamInfo<Row>& info) {
     return info.param.name;
