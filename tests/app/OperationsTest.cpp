@@ -317,13 +317,7 @@ TEST_F(Operations, EveryCommandAcknowledgedAtOnceSendsTheEditedValuesInStepOrder
     Window().ClickRow(*f.ListBox2, 1);
     ASSERT_EQ(ReadPending, 1);
     ASSERT_EQ(SentHex().back(), ReadRequestHex(DeviceB));
-    SetAddress(f.IP1, f.IP2, f.IP3, f.IP4, "192.168.5.20");
-    SetAddress(f.ym1, f.ym2, f.ym3, f.ym4, "255.255.0.0");
-    SetAddress(f.YCIP1, f.YCIP2, f.YCIP3, f.YCIP4, "10.1.2.3");
-    SetAddress(f.wg1, f.wg2, f.wg3, f.wg4, "192.168.5.1");
-    f.SetRadioGroup1ItemIndex(2);
-    f.post->setText("4660");
-    f.ComboBox1->setCurrentIndex(4);
+    EnterEditedConfiguration(f);
 
     const auto lasted = Press();
 

@@ -179,12 +179,24 @@ std::string WindowHarness::FieldsText() const {
            " port=" + f.post->text().toStdString() + " speed=" + std::to_string(f.ComboBox1->currentIndex());
 }
 
+namespace {
 void SetAddress(QLineEdit* a, QLineEdit* b, QLineEdit* c, QLineEdit* d, const QString& dotted) {
     const QStringList parts = dotted.split('.');
     a->setText(parts[0]);
     b->setText(parts[1]);
     c->setText(parts[2]);
     d->setText(parts[3]);
+}
+} // namespace
+
+void EnterEditedConfiguration(TForm1& f) {
+    SetAddress(f.IP1, f.IP2, f.IP3, f.IP4, "192.168.5.20");
+    SetAddress(f.ym1, f.ym2, f.ym3, f.ym4, "255.255.0.0");
+    SetAddress(f.YCIP1, f.YCIP2, f.YCIP3, f.YCIP4, "10.1.2.3");
+    SetAddress(f.wg1, f.wg2, f.wg3, f.wg4, "192.168.5.1");
+    f.SetRadioGroup1ItemIndex(2);
+    f.post->setText("4660");
+    f.ComboBox1->setCurrentIndex(4);
 }
 
 std::string RecordBytes(uint8_t mode, uint8_t speed) {

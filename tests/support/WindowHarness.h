@@ -20,14 +20,15 @@
 #include <vector>
 
 class FakeNetwork;
-class QLineEdit;
 class QListWidget;
 class QWidget;
 
 // The status bar after a whole write.
 inline const QString WriteDone = QString::fromUtf8("设置成功！请重新启动一下设备！");
-// A user's typing of a dotted address into one row of four octet edits.
-void SetAddress(QLineEdit* a, QLineEdit* b, QLineEdit* c, QLineEdit* d, const QString& dotted);
+// The edits a user makes before pressing Set, every field other than any test device holds: device
+// IP 192.168.5.20, mask 255.255.0.0, remote IP 10.1.2.3, gateway 192.168.5.1, "UDP 服务器" (code
+// 02), port 4660, 19200 baud (code E8).
+void EnterEditedConfiguration(TForm1& form);
 // A record whose fields are all distinct: mode, port 8080, device IP 192.168.1.7, remote IP
 // 10.0.0.9, gateway 192.168.1.1, mask 255.255.255.0, speed code last.
 std::string RecordBytes(uint8_t mode, uint8_t speed);
