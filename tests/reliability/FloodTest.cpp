@@ -84,16 +84,29 @@ TEST(Flood, WindowSurvivesAndKeepsReceivingThroughHundredThousandRandomDatagrams
     // Scan and read under the flood. Its datagrams are listed as devices like any other (a scan
     // cannot tell them apart) and must not break the window; a record is taken only from the selected
     // entry's address. A reply the full socket dropped is asked for again, as a user would by another
-    // click.
+    // click. A slow build (a sanitizer's) drains the socket slower than the flood fills it, so every
+    // try while the flood lasts may lose the reply: the tries go on until the flood has ended, and
+    // the record must come in at one of the few after it.
     form.Button2->click();
     const int rowUnderFlood = window.ListedRow(DeviceA.ip, DeviceA.mac);
-    bool recordTaken = false;
-    for (int click = 0; click < 5 && !recordTaken; ++click) {
-        if (rowUnderFlood >= 0)
-            window.ClickDevice(rowUnderFlood);
+    int row = rowUnderFlood;
+    bool recordTaken = false, takenUnderFlood = false;
+    int clicks = 0;
+    for (int afterFlood = 0; !recordTaken && afterFlood < 3 && clicks < 40; ++clicks) {
+        const bool floodRunning = flood.Running();
+        if (!floodRunning)
+            ++afterFlood;
+        if (row < 0) {
+            form.Button2->click();
+            row = window.ListedRow(DeviceA.ip, DeviceA.mac);
+            continue;
+        }
+        window.ClickDevice(row);
         recordTaken = QTest::qWaitFor([] { return ReadPending == 0; }, 2000);
+        takenUnderFlood = recordTaken && floodRunning;
     }
-    ASSERT_TRUE(recordTaken) << "no record taken in";
+    ASSERT_TRUE(recordTaken) << "no record taken in " << clicks << " clicks";
+    EXPECT_EQ(form.ListBox1->currentRow(), row) << "the record came while another entry was selected";
     const int listedUnderFlood = form.ListBox1->count();
 
     // The write: flood datagrams arriving after an acknowledgement hide it, so a step may run out of
@@ -159,7 +172,9 @@ TEST(Flood, WindowSurvivesAndKeepsReceivingThroughHundredThousandRandomDatagrams
         std::to_string(kernelAfter.rcvbufErrors - kernelBefore.rcvbufErrors) +
         " dropped, receive buffer full\n" +
         "device listed during the flooded scan: " + (rowUnderFlood >= 0 ? "yes" : "no") + " (" +
-        std::to_string(listedUnderFlood) + " entries listed)\n" +
+        std::to_string(listedUnderFlood) + " entries listed)\n" + "record taken " +
+        (takenUnderFlood ? "while the flood ran" : "after the flood") + ", at click " + std::to_string(clicks) +
+        "\n" +
         "write ended with: " + writeEnd.toStdString() + "\n" + "program CPU time: " + std::to_string(cpu) +
         " s in " + std::to_string(seconds) + " s wall\n";
     std::fputs(figures.c_str(), stdout);
