@@ -1,8 +1,9 @@
 #include "app/MessageBoxes.h"
 
-#include <QApplication>
+#include "app/NativeBox.h"
+
+#include <QCoreApplication>
 #include <QFileInfo>
-#include <QMessageBox>
 
 #include <cxxabi.h>
 #include <stdexcept>
@@ -43,14 +44,12 @@ QString ClassName(const std::exception& e) {
     return qualified.section(QStringLiteral("::"), -1);
 }
 
-void ShowBox(const BoxRecord& box, QMessageBox::Icon icon, QWidget* owner, Qt::WindowModality modality) {
+void ShowBox(const BoxRecord& box) {
     if (BoxHook()) {
         BoxHook()(box);
         return;
     }
-    QMessageBox message(icon, box.caption, box.text, QMessageBox::Ok, owner);
-    message.setWindowModality(modality);
-    message.exec();
+    ShowNativeBox(box);
 }
 
 } // namespace
@@ -61,13 +60,11 @@ QString ProgramTitle(const QString& executableFileName) {
 }
 
 void ShowWarning(const QString& text) {
-    ShowBox({BoxKind::Warning, QString::fromUtf8("警告"), text}, QMessageBox::NoIcon,
-            QApplication::activeWindow(), Qt::WindowModal);
+    ShowBox({BoxKind::Warning, QString::fromUtf8("警告"), text});
 }
 
 void ShowErrorReport(const std::exception& e) {
-    ShowBox({BoxKind::ErrorReport, ProgramTitle(ExecutableFileName()), WithFullStop(e.what())},
-            QMessageBox::Critical, QApplication::activeWindow(), Qt::ApplicationModal);
+    ShowBox({BoxKind::ErrorReport, ProgramTitle(ExecutableFileName()), WithFullStop(e.what())});
 }
 
 void ShowApplicationError(const std::exception& e) {
@@ -77,8 +74,7 @@ void ShowApplicationError(const std::exception& e) {
     const QString text = QStringLiteral("Exception %1 in module %2 at %3.\r\n%4%5\r\n")
                              .arg(ClassName(e), ExecutableFileName(), QStringLiteral("00000000"),
                                   QString::fromUtf8(message), needsStop ? QStringLiteral(".") : QString());
-    ShowBox({BoxKind::ApplicationError, QStringLiteral("Application Error"), text}, QMessageBox::Critical,
-            nullptr, Qt::ApplicationModal);
+    ShowBox({BoxKind::ApplicationError, QStringLiteral("Application Error"), text});
 }
 
 void SetMessageBoxHook(std::function<void(const BoxRecord&)> hook) {

@@ -21,6 +21,12 @@ set(CPACK_PACKAGE_CHECKSUM SHA256)
 if(WIN32)
   # Windows users unpack a folder and run the .exe files from it; the README lies beside bin/.
   install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
+  if(BUILD_GUI)
+    # The window links Qt statically: Qt's licence and the notices of the libraries compiled into it
+    # go with it (scripts/qt-windows put them beside the libraries).
+    get_filename_component(KORV_QT_PREFIX "${Qt6_DIR}/../../.." ABSOLUTE)
+    install(DIRECTORY ${KORV_QT_PREFIX}/share/licenses/qt DESTINATION licenses)
+  endif()
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME ${CPACK_PACKAGE_NAME}-${PROJECT_VERSION}-win64)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)

@@ -10,7 +10,9 @@ set(CMAKE_C_COMPILER ${KORV_MINGW_PREFIX}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${KORV_MINGW_PREFIX}-g++-posix)
 set(CMAKE_RC_COMPILER ${KORV_MINGW_PREFIX}-windres)
 
-set(CMAKE_FIND_ROOT_PATH /usr/${KORV_MINGW_PREFIX})
+# Qt for Windows (scripts/qt-windows) is installed outside the compiler's folder: a prefix given in
+# CMAKE_PREFIX_PATH is a root of its own, so that its packages are found and nothing of the host's.
+set(CMAKE_FIND_ROOT_PATH /usr/${KORV_MINGW_PREFIX} ${CMAKE_PREFIX_PATH})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
