@@ -89,12 +89,13 @@ TEST_F(OperationsTest, ReadTakesTheRecordOnlyFromTheDevicesAddress) {
     FakeDevices devices(net, {"id=" + IdA + ",ip=10.77.1.11,delay=300,port=4001,baud=FC,mode=01"});
     const auto session = Open();
     const FoundDevice device = Locate(session->Scan(1500), DeviceA.mac, 1500);
-    // Before the record: the device's own short notice, a stranger's whole record and a neighbour's
-    // record, both naming another configuration.
+    // Before the record: the device's own short notice, a record one byte short of the speed, a
+    // stranger's whole record and a neighbour's record, all naming another configuration.
     DeviceConfig other;
     other.port = 9999;
     other.baud = 0x40;
     net.Deliver(DeviceA.ip, 60000, 60001, StrayBytes(), 50ms);
+    net.Deliver(DeviceA.ip, 60000, 60001, ConfigRecordBytes(IdA, other).substr(0, 56), 80ms);
     net.Deliver(StrangerIp, 60000, 60001, ConfigRecordBytes(IdA, other), 100ms);
     net.Deliver("10.77.1.12", 60000, 60001, ConfigRecordBytes("4C5A1E0B22", other), 150ms);
     const DeviceSettings s = session->Read(device);

@@ -255,7 +255,7 @@ std::vector<FoundDevice> DeviceSession::Scan(uint32_t waitMs) {
 
 DeviceSettings DeviceSession::Read(const FoundDevice& device) {
     FInbox.clear();
-    const std::size_t recordDigits = 2 * ConfigRecordFieldBytes();
+    const std::size_t recordDigits = 2 * ConfigRecordMinBytes();
     std::string record;
     for (int send = 1; send <= RecordSends; ++send) {
         // A record that answers an earlier request still counts: the inbox is kept across the sends.
