@@ -58,6 +58,7 @@ const char ThreeDevices[] = "id=4C5A1E0B21,ip=10.77.1.11";
 
 TEST_F(CommandLineTest, InvalidInputEndsWithStatusTwoAndSendsNothing) {
     FakeDevices devices(net, {ThreeDevices});
+    net.Occupy(60001); // each case is refused before korvcfg binds its port
     const std::string mac = "00-4C-5A-1E-0B-21";
     const std::string badCsv = File("bad.csv", "mac,ip,mask,gateway,remote_ip,port,mode,baud\n" + mac +
                                                    ",,,,,,,\n00-4C-5A-1E-0B-22,,,,,65536,,\n");

@@ -6,6 +6,7 @@
 #include "tools/korvcfg/Json.h"
 #include "tools/korvcfg/Values.h"
 
+#include "net/IdComponent.h"
 #include "net/IdStack.h"
 
 #include <fstream>
@@ -34,7 +35,8 @@ commands:
   korvcfg --version
 
 Every request leaves through every network adapter that can carry a broadcast; each command takes
---interface NAME to send through that one adapter only (an unknown NAME lists the adapters).
+--interface NAME to send through that one adapter only (an unknown NAME lists the adapters and
+ends with status 2, before port 60001 is bound).
 
 exit status: 0 done, 1 a device was not found, did not answer or did not acknowledge (or port 60001
 is in use), 2 the command line or the file was wrong (then nothing was sent).
@@ -185,23 +187,26 @@ std::optional<std::string> Value(const ParsedArgs& parsed, const std::string& op
 }
 
 // Opens the session on the adapter --interface names (every adapter without it). An unknown name
-// ends the command as a wrong command line does, before anything is sent, listing the adapters.
+// ends the command as a wrong command line does, listing the adapters, before port 60001 is bound:
+// a wrong name is reported as such even while another program holds the port.
 void Open(DeviceSession& session, const ParsedArgs& parsed) {
     const auto name = Value(parsed, "--interface");
+    if (name) {
+        // The socket layer exists only while a component does.
+        const TIdComponent socketLayer;
+        std::string known;
+        bool listed = false;
+        for (const TIdBroadcastAdapter& adapter : TIdStack::Instance().BroadcastAdapters()) {
+            listed = listed || adapter.Name == *name;
+            known += "\n  " + adapter.Name + "  " + DottedQuad(adapter.Address);
+        }
+        if (!listed) {
+            throw InputError("--interface: no adapter '" + *name + "' that can broadcast; the adapters are:" +
+                             (known.empty() ? std::string("\n  (none but loopback)") : known));
+        }
+    }
     session.Interface = name.value_or("");
     session.Open();
-    if (!name) {
-        return;
-    }
-    std::string known;
-    for (const TIdBroadcastAdapter& adapter : TIdStack::Instance().BroadcastAdapters()) {
-        if (adapter.Name == *name) {
-            return;
-        }
-        known += "\n  " + adapter.Name + "  " + DottedQuad(adapter.Address);
-    }
-    throw InputError("--interface: no adapter '" + *name + "' that can broadcast; the adapters are:" +
-                     (known.empty() ? std::string("\n  (none but loopback)") : known));
 }
 
 OpsMessages MessagesTo(std::ostream& err) {
