@@ -77,13 +77,15 @@ const char WriteHelp[] = R"(usage: korvcfg write MAC [--ip A.B.C.D] [--mask A.B.
 Reads the device's configuration, replaces the values given, and writes it back in eight steps
 (device IP, subnet mask, network mode, remote IP, gateway, local port, baud rate, commit), each sent
 up to ten times until the device acknowledges it. Progress goes to standard error, one line per
-acknowledged step. The device takes the new values on the commit.
+acknowledged step. The device takes the new values on the commit; restart it then, as the
+success line says.
 
   --ip, --mask, --gateway, --remote-ip   addresses, four numbers from 0 to 255
   --port N      local port, 0 to 65535
   --mode MODE   tcp-server, tcp-client, udp-server or udp-client
   --baud N      2400, 4800, 9600, 14400, 19200, 28800, 38400, 57600 or 115200
-  --verify      after the commit, find the device again, read it back and compare every field
+  --verify      after the commit, find the device again, read its configuration record back and
+                compare every field of it with what was written
   --interface NAME   send through this network adapter only (default: every adapter)
 
 example:
@@ -311,7 +313,9 @@ int Write(const ParsedArgs& parsed, std::ostream& out, std::ostream& err, OpsClo
     if (verify) {
         session.Verify(device, target, ScanWaitMs);
     }
-    out << device.mac << " configured" << (verify ? " and verified" : "") << "\n";
+    // As the window says after its commit: the device runs on what it took once it has restarted.
+    out << device.mac << " configured" << (verify ? " and verified" : "")
+        << "; restart the device to put the new settings to use\n";
     return ExitDone;
 }
 
