@@ -71,6 +71,9 @@ TEST_F(OperationsTest, ScanListsEachDeviceOnceInArrivalOrderAndWarnsOfAnAddressC
                               // a second device answering from .22, and a reply too short to name one
                               "id=4C5A1E0B23,ip=10.77.1.22,delay=40",
                               "id=4C5A1E0B24,ip=10.77.1.24,scanreply=short"});
+    // A system that lets no adapter be chosen: the scan goes out once all the same, the plain way.
+    net.RefuseAdapterChoice({{"eth0", 2, {10, 77, 0, 100}, {255, 255, 255, 0}}, {"wlan0", 3, {10, 77, 5, 9}}},
+                            10042);
     const auto session = Open();
     const std::vector<FoundDevice> found = session->Scan(1500);
     const std::vector<FoundDevice> expected = {{"10.77.1.22", "00-4C-5A-1E-0B-22"},
