@@ -34,7 +34,8 @@ commands:
   korvcfg COMMAND --help   describes a command, with an example
   korvcfg --version
 
-Every request leaves through every network adapter that can carry a broadcast; each command takes
+Every request leaves through every network adapter that can carry a broadcast, once for each IPv4
+network (two adapters on one network send one copy); each command takes
 --interface NAME to send through that one adapter only (an unknown NAME lists the adapters and
 ends with status 2, before port 60001 is bound).
 
