@@ -204,18 +204,14 @@ TEST_F(OperationsTest, AcknowledgementsFromElsewhereOrForAnotherStepAreNotTaken)
 }
 
 TEST_F(OperationsTest, TheCommitCountsWhenAcknowledgedFromTheDeviceIpJustWritten) {
-    // The device takes its new IP on the commit and answers the commit from there.
-    net.AddResponder([&](const FakeDatagram& d) {
-        const Request r = ParseRequest(d.bytes);
-        const std::string from = r.code == 0xFF ? "192.168.4.11" : DeviceA.ip;
-        net.Deliver(from, 60000, 60001, WriteAckBytes(r.code), 2ms);
-    });
+    // The device takes its new IP on the commit and answers the commit from there only.
+    FakeDevices devices(net, {"id=" + IdA + ",ip=10.77.1.11,noack=FF"});
+    AcknowledgeEverythingFrom("192.168.4.11");
     const auto session = Open();
     DeviceSettings target;
     target.ip = {192, 168, 4, 11};
     target.baudCode = 0xD0;
     session->Write(DeviceA, target);
-    EXPECT_EQ(progress.size(), 8u);
     EXPECT_EQ(CountSent("01" + IdA + "FFFFFFFFFF"), 1u);
 }
 
