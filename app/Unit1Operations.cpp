@@ -95,9 +95,9 @@ void ShowConfigRecord(TForm1& form, const std::string& recordHex) {
 // (or without) its record would send those values into it, its device IP included. Empty fields end
 // such a write at its first step with the conversion error, before anything is sent.
 void ClearConfigFields(TForm1& form) {
-    for (QLineEdit* edit : {form.IP1, form.IP2, form.IP3, form.IP4, form.ym1, form.ym2, form.ym3, form.ym4,
-                            form.wg1, form.wg2, form.wg3, form.wg4, form.YCIP1, form.YCIP2, form.YCIP3,
-                            form.YCIP4, form.post}) {
+    for (QLineEdit* edit :
+         {form.IP1, form.IP2, form.IP3, form.IP4, form.ym1, form.ym2, form.ym3, form.ym4, form.wg1, form.wg2,
+          form.wg3, form.wg4, form.YCIP1, form.YCIP2, form.YCIP3, form.YCIP4, form.post}) {
         edit->clear();
     }
     form.SetRadioGroup1ItemIndex(-1);
