@@ -1,6 +1,5 @@
 // A workstation with two adapters (tests/private-lan --second-segment): lan0 at 10.77.0.100, which has
-// the default route, wired to segment 1, and lan2 at 10.77.2.100 wired to segment 2 (and, in one case,
-// a third on segment 1's network). Each segment's
+// the default route, wired to segment 1, and lan2 at 10.77.2.100 wired to segment 2. Each segment's
 // simulator runs in a namespace of its own, so it hears a request only if the window sent it out of
 // the adapter on its wire. Every simulator logs all it hears, requests for the other devices too.
 #include "DevsimHarness.h"
@@ -129,7 +128,7 @@ TEST_F(TwoSegments, OneScanFindsBothAndTheFarDeviceIsReadAndWrittenEachRequestHe
               "remoteip=10.1.2.3 gateway=192.168.5.1 mask=255.255.0.0 baud=E8");
     EXPECT_EQ(FNear->Devices(), nearBefore);
 
-    // Every request exactly once on each segment, from the workstation's first address there: a second
+    // Every request exactly once on each wire, from the workstation's address on that wire: a second
     // copy would mean a datagram crossed over or left twice.
     const std::vector<std::string> requests{ScanRequestHex,
                                             (farFirst ? FarDevice : DeviceA).Request(ReadCode),

@@ -207,11 +207,7 @@ TEST_F(OperationsTest, TheCommitCountsWhenAcknowledgedFromTheDeviceIpJustWritten
     // The device takes its new IP on the commit and answers the commit from there only.
     FakeDevices devices(net, {"id=" + IdA + ",ip=10.77.1.11,noack=FF"});
     AcknowledgeEverythingFrom("192.168.4.11");
-    const auto session = Open();
-    DeviceSettings target;
-    target.ip = {192, 168, 4, 11};
-    target.baudCode = 0xD0;
-    session->Write(DeviceA, target);
+    Open()->Write(DeviceA, {.ip = {192, 168, 4, 11}, .baudCode = 0xD0});
     EXPECT_EQ(CountSent("01" + IdA + "FFFFFFFFFF"), 1u);
 }
 

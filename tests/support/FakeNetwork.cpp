@@ -82,13 +82,9 @@ class FakeStack : public TIdStack {
         FNet.AddWakePair(reader.Get(), writer.Get());
         return {std::move(reader), std::move(writer)};
     }
-    std::vector<TIdBroadcastAdapter> BroadcastAdapters() override {
-        std::lock_guard lock(FNet.FLock);
-        return FNet.FAdapters;
-    }
+    std::vector<TIdBroadcastAdapter> BroadcastAdapters() override { return FNet.FAdapters; }
     int SendToThrough(TIdSocketHandleType, const void*, std::size_t, const uint8_t (&)[4], int32_t,
                       const TIdBroadcastAdapter&) override {
-        std::lock_guard lock(FNet.FLock);
         SetLastError(FNet.FAdapterRefusal);
         return -1;
     }
@@ -159,12 +155,6 @@ void FakeNetwork::Deliver(const std::string& fromIp, int32_t fromPort, int32_t t
 void FakeNetwork::Occupy(int32_t port) {
     std::lock_guard lock(FLock);
     FOccupied.insert(port);
-}
-
-void FakeNetwork::RefuseAdapterChoice(std::vector<TIdBroadcastAdapter> adapters, int code) {
-    std::lock_guard lock(FLock);
-    FAdapters = std::move(adapters);
-    FAdapterRefusal = code;
 }
 
 TIdSocketHandleType FakeNetwork::Register(const std::shared_ptr<Socket>& socket, TIdSocketHandleType handle) {

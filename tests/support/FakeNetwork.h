@@ -16,6 +16,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 struct FakeDatagram {
@@ -53,9 +54,12 @@ class FakeNetwork {
                  std::chrono::milliseconds delay = std::chrono::milliseconds(0));
     // Holds port the way another program would: binding it fails with "address in use".
     void Occupy(int32_t port);
-    // A system that lists these adapters and refuses the choice of any of them: every send through
-    // one fails with code (a Windows Sockets code).
-    void RefuseAdapterChoice(std::vector<TIdBroadcastAdapter> adapters, int code);
+    // Before any endpoint: a system that lists these adapters and fails every send through one with
+    // code (a Windows Sockets code).
+    void RefuseAdapterChoice(std::vector<TIdBroadcastAdapter> adapters, int code) {
+        FAdapters = std::move(adapters);
+        FAdapterRefusal = code;
+    }
 
   private:
     friend class FakeStack;
