@@ -74,8 +74,8 @@ void ShowOctets(const std::array<int32_t, 4>& octets, const std::array<QLineEdit
     }
 }
 
-// A mode or speed code the tables do not know leaves that selection as the user last saw it, rather
-// than showing a value the device does not hold.
+// A mode or speed code the tables do not know leaves that selection as it was since the read started
+// (empty, or what the user picked meanwhile), rather than showing a value the device does not hold.
 void ShowConfigRecord(TForm1& form, const std::string& recordHex) {
     const ConfigRecordFields fields = ReadConfigRecord(recordHex);
     if (const auto entry = ModeEntryForCode(fields.modeCode)) {
@@ -89,6 +89,19 @@ void ShowConfigRecord(TForm1& form, const std::string& recordHex) {
     if (const auto entry = BaudEntryForCode(fields.baudCode)) {
         form.ComboBox1->setCurrentIndex(*entry);
     }
+}
+
+// What the previous device reported must not stay on show for the next one: a write pressed before
+// (or without) its record would send those values into it, its device IP included. Empty fields end
+// such a write at its first step with the conversion error, before anything is sent.
+void ClearConfigFields(TForm1& form) {
+    for (QLineEdit* edit :
+         {form.IP1, form.IP2, form.IP3, form.IP4, form.ym1, form.ym2, form.ym3, form.ym4, form.wg1, form.wg2,
+          form.wg3, form.wg4, form.YCIP1, form.YCIP2, form.YCIP3, form.YCIP4, form.post}) {
+        edit->clear();
+    }
+    form.SetRadioGroup1ItemIndex(-1);
+    form.ComboBox1->setCurrentIndex(-1);
 }
 
 std::array<std::string, 4> OctetTexts(const std::array<QLineEdit*, 4>& edits) {
@@ -221,6 +234,7 @@ void TForm1::ListBox1Click(QObject* /*Sender*/) {
     SelectRow(*ListBox2, ListBox1->currentRow());
     Button1->setEnabled(true);
     const std::string macText = SelectedText(*ListBox2);
+    ClearConfigFields(*this);
     IdUDPServer1->Broadcast(ConfigReadRequest(macText), DevicePort);
 }
 

@@ -48,6 +48,7 @@ struct TIdBroadcastAdapter {
     std::string Name;        // the system's name for it, the one a user gives to pick it
     uint32_t Index = 0;      // the system's interface index
     uint8_t Address[4] = {}; // its IPv4 address, the source of what leaves through it
+    uint8_t Mask[4] = {};    // that address's subnet mask; all zero when the layer cannot tell
 };
 
 class TIdStack {
@@ -90,8 +91,9 @@ class TIdStack {
     // broadcast capability, each once, read afresh at every call. A layer that cannot list them
     // returns none, and the endpoint then sends one datagram the way it always has (SendTo).
     virtual std::vector<TIdBroadcastAdapter> BroadcastAdapters();
-    // SendTo, out of the given adapter only; -1 with the code kept when that adapter cannot take it.
-    // The base layer cannot choose an adapter and sends as SendTo does.
+    // SendTo, out of the given adapter only; -1 with the code kept when that adapter cannot take it,
+    // or when the system does not take the choice of an adapter at all (WSAEINVAL, WSAENOPROTOOPT or
+    // WSAEOPNOTSUPP). The base layer cannot choose an adapter and sends as SendTo does.
     virtual int SendToThrough(TIdSocketHandleType s, const void* data, std::size_t size,
                               const uint8_t (&ip)[4], int32_t port, const TIdBroadcastAdapter& adapter);
 

@@ -327,6 +327,10 @@ std::vector<TIdBroadcastAdapter> TIdStackPosix::BroadcastAdapters() {
         });
         if (!listed) {
             std::memcpy(adapter.Address, &reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr, 4);
+            if (entry->ifa_netmask != nullptr && entry->ifa_netmask->sa_family == AF_INET) {
+                std::memcpy(adapter.Mask, &reinterpret_cast<const sockaddr_in*>(entry->ifa_netmask)->sin_addr,
+                            4);
+            }
             adapters.push_back(std::move(adapter));
         }
     }

@@ -394,6 +394,9 @@ class TIdStackWindows : public TIdStack {
                 adapter.Name = AdapterName(*entry);
                 adapter.Index = entry->IfIndex;
                 std::memcpy(adapter.Address, &reinterpret_cast<const sockaddr_in*>(raw)->sin_addr, 4);
+                for (unsigned bit = 0; bit < 32 && bit < address->OnLinkPrefixLength; ++bit) {
+                    adapter.Mask[bit / 8] |= static_cast<uint8_t>(0x80u >> (bit % 8));
+                }
                 adapters.push_back(std::move(adapter));
                 break;
             }

@@ -4,8 +4,6 @@
 #include "net/IdUDPServer.h"
 #include "net/MainThreadQueue.h"
 
-#include <typeinfo>
-
 TIdThread::~TIdThread() {
     StopAndWait();
 }
@@ -62,31 +60,14 @@ bool TIdThread::Terminated() {
     return FTerminated;
 }
 
-std::string TIdThread::TerminatingExceptionClass() {
-    std::lock_guard lock(FLock);
-    return FExceptionClass;
-}
-
-std::string TIdThread::TerminatingExceptionMessage() {
-    std::lock_guard lock(FLock);
-    return FExceptionMessage;
-}
-
 void TIdThread::Execute() {
     try {
         while (!Stopped()) {
             Run();
         }
-    } catch (const std::exception& e) {
-        // Recorded and nothing more: the body ends quietly, as nobody waits for its outcome.
-        std::lock_guard lock(FLock);
-        FExceptionClass = typeid(e).name();
-        FExceptionMessage = e.what();
-        FStopFlag = true;
-        FTerminated = true;
     } catch (...) {
+        // The body ends quietly, as nobody waits for its outcome.
         std::lock_guard lock(FLock);
-        FExceptionClass = "unknown";
         FStopFlag = true;
         FTerminated = true;
     }

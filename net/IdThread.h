@@ -7,7 +7,6 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
-#include <string>
 #include <thread>
 #include <vector>
 
@@ -27,9 +26,6 @@ class TIdThread {
     bool Stopped();
     bool Terminated();
     bool Finished() const { return FFinished.load(); }
-    // What ended the body, when an exception did: class name and message text.
-    std::string TerminatingExceptionClass();
-    std::string TerminatingExceptionMessage();
 
   protected:
     virtual void Run() = 0;         // one round of work
@@ -39,11 +35,9 @@ class TIdThread {
   private:
     void Execute();
 
-    std::mutex FLock; // guards the two flags and the exception text
+    std::mutex FLock; // guards the two flags
     bool FStopFlag = true;
     bool FTerminated = false;
-    std::string FExceptionClass;
-    std::string FExceptionMessage;
     std::atomic<bool> FFinished{false};
     std::thread FThread;
 };

@@ -22,6 +22,24 @@ bool IsLimitedBroadcast(const uint8_t (&address)[4]) {
     throw EIdSocketError(code);
 }
 
+// A layer that cannot tell an adapter's mask puts it on a network of its own.
+bool SameNetwork(const TIdBroadcastAdapter& a, const TIdBroadcastAdapter& b) {
+    bool known = false;
+    for (int i = 0; i < 4; ++i) {
+        if (a.Mask[i] != b.Mask[i] || (a.Address[i] & a.Mask[i]) != (b.Address[i] & b.Mask[i])) {
+            return false;
+        }
+        known = known || a.Mask[i] != 0;
+    }
+    return known;
+}
+
+// What a system answers when it does not take the choice of an adapter at all (an option or a control
+// message it does not know), as opposed to one adapter that cannot take the datagram.
+bool IsAdapterChoiceRefused(int code) {
+    return code == 10022 || code == 10042 || code == 10045; // WSAEINVAL, WSAENOPROTOOPT, WSAEOPNOTSUPP
+}
+
 bool IsLocalhost(const std::string& host) {
     static const std::string kLocalhost = "LOCALHOST";
     return host.size() == kLocalhost.size() &&
@@ -73,8 +91,8 @@ void TIdUDPBase::SendDatagram(const std::string& Host, int32_t Port, const std::
         throw EIdSocketError(11001);
     }
     TIdSocketHandle& binding = AcquireBinding();
-    // With no adapter listed (loopback only, or a layer that cannot list them) the routing table
-    // decides, as it always did.
+    // With no adapter listed (loopback only, or a layer that cannot list them), or none that lets the
+    // endpoint choose it, the routing table decides, as it always did.
     if (IsLimitedBroadcast(address) && SendToEveryAdapter(binding, Data, address, Port)) {
         return;
     }
@@ -101,23 +119,37 @@ bool TIdUDPBase::SendToEveryAdapter(TIdSocketHandle& binding, const std::string&
         return false;
     }
     // An adapter that went away since the list was read, or lost its carrier, costs only its own
-    // segment: the others still get the datagram, and the send fails only when none took it.
-    bool taken = false;
+    // segment: the others still get the datagram, and the send fails only when none took it. Two
+    // adapters on one network (a laptop's cable and wireless on one office LAN) would hand every device
+    // each request twice, so a network that one adapter reached is not sent to again.
+    std::vector<const TIdBroadcastAdapter*> reached;
     bool cut = false;
+    bool refusedByAll = true;
     int lastError = 0;
     for (const TIdBroadcastAdapter& adapter : adapters) {
+        if (std::any_of(reached.begin(), reached.end(),
+                        [&](const TIdBroadcastAdapter* r) { return SameNetwork(*r, adapter); })) {
+            continue;
+        }
         const int sent =
             stack.SendToThrough(binding.Socket, Data.data(), Data.size(), address, Port, adapter);
         if (sent < 0) {
             lastError = stack.WSGetLastError();
+            refusedByAll = refusedByAll && IsAdapterChoiceRefused(lastError);
         } else if (static_cast<std::size_t>(sent) != Data.size()) {
             cut = true;
+            refusedByAll = false;
         } else {
-            taken = true;
+            reached.push_back(&adapter);
         }
     }
-    if (taken) {
+    if (!reached.empty()) {
         return true;
+    }
+    // A system that lets no adapter be chosen still sends the one datagram it always did; a named
+    // adapter is never swapped for the routing table's choice.
+    if (refusedByAll && BroadcastInterface.empty()) {
+        return false;
     }
     if (lastError == 0 && cut) {
         throw EIdNotAllBytesSent();

@@ -32,17 +32,20 @@ class TIdUDPBase : public TIdComponent {
 
     // Sends Data as one datagram to 255.255.255.255:Port with the broadcast option on for that send.
     void Broadcast(const std::string& Data, int32_t Port);
-    // A datagram to 255.255.255.255 leaves through every adapter the socket layer lists (the same
-    // bytes from the same socket, once per adapter); it fails only when no adapter took it, or, with
-    // no adapter listed at all, sends once the way the routing table chooses.
+    // A datagram to 255.255.255.255 leaves once for each IPv4 network of the adapters the socket layer
+    // lists (the same bytes from the same socket, through the first adapter on that network that takes
+    // it); it fails only when no adapter took it. With no adapter listed at all, or with every one
+    // refusing the choice of an adapter, it is sent once the way the routing table chooses.
     void SendDatagram(const std::string& Host, int32_t Port, const std::string& Data);
 
     // Empty: every adapter. A name: datagrams to 255.255.255.255 leave through that adapter only, and
-    // fail with WSAENETDOWN while it is not listed (absent, down, or without an IPv4 address).
+    // fail with WSAENETDOWN while it is not listed (absent, down, or without an IPv4 address), or with
+    // the system's code when it refuses the choice of an adapter.
     std::string BroadcastInterface;
 
   protected:
-    // False, having sent nothing, when the socket layer lists no adapter.
+    // False, having sent nothing, when the socket layer lists no adapter or every adapter listed
+    // refused the choice of an adapter.
     bool SendToEveryAdapter(TIdSocketHandle& binding, const std::string& Data, const uint8_t (&address)[4],
                             int32_t Port);
     virtual void Deactivate() = 0;

@@ -223,8 +223,8 @@ std::optional<int> BaudForEntry(int entry) {
     return BaudCodes[static_cast<size_t>(entry)].baud;
 }
 
-std::size_t ConfigRecordFieldBytes() {
-    return static_cast<std::size_t>(RecordSubnetMask.end());
+std::size_t ConfigRecordMinBytes() {
+    return static_cast<std::size_t>(RecordSubnetMask.end()) + 1;
 }
 
 std::string OctetsParam(const std::array<std::string, 4>& octetTexts) {

@@ -53,9 +53,10 @@ std::optional<int> BaudEntryForCode(int32_t code);
 std::optional<int32_t> BaudCodeForEntry(int entry);
 // The speed in baud of a speed list entry; none past the list. korvcfg names speeds this way.
 std::optional<int> BaudForEntry(int entry);
-// The bytes a record needs before every field the reader takes is really there (the speed aside,
-// which is the last byte): a shorter datagram is no record to a strict reader.
-std::size_t ConfigRecordFieldBytes();
+// The shortest datagram that holds every field the reader takes, the speed byte after the others (the
+// length the capture dissector asks of a record too): in a shorter one the last byte, read as the
+// speed, would be part of the subnet mask, and to a strict reader it is no record.
+std::size_t ConfigRecordMinBytes();
 
 // Parameter encoders for the WriteCommands (hex text). Octet and port texts go through StrToInt and
 // raise EConvertError; an octet outside 0..255 raises it too rather than shift the frame, and so does

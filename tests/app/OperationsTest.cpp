@@ -454,7 +454,7 @@ TEST_F(Operations, NoSpeedSelectedWritesStepsOneToSixThenSendsNothingForTheSpeed
 }
 
 TEST_F(Operations, EmptyAddressOrPortOutOfRangeEndsThePressWithTheConversionErrorAtItsStep) {
-    ASSERT_NO_FATAL_FAILURE(StartAndRead({DeviceA.Profile()}));
+    ASSERT_NO_FATAL_FAILURE(StartAndRead({DeviceA.Profile(), DeviceB.Profile("delay=400,noack=0A")}));
     Form().IP1->clear();
 
     Press();
@@ -479,4 +479,11 @@ TEST_F(Operations, EmptyAddressOrPortOutOfRangeEndsThePressWithTheConversionErro
     ExpectConversionError("'70000' is not a valid integer value.", "网关写入成功！");
     EXPECT_TRUE(Form().isEnabled());
     EXPECT_EQ(Form().StatusText(), "网关写入成功！");
+
+    // B never answers its read: none of A's values stay on show to be written into B.
+    Window().ClickRow(*Form().ListBox2, 1);
+    EXPECT_EQ(Window().FieldsText(), "mode=-1 devip=... mask=... gateway=... remoteip=... port= speed=-1");
+    Press();
+    EXPECT_TRUE(SentByPress().empty());
+    ExpectConversionError("'' is not a valid integer value.", "");
 }

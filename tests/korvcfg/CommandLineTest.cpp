@@ -58,6 +58,7 @@ const char ThreeDevices[] = "id=4C5A1E0B21,ip=10.77.1.11";
 
 TEST_F(CommandLineTest, InvalidInputEndsWithStatusTwoAndSendsNothing) {
     FakeDevices devices(net, {ThreeDevices});
+    net.Occupy(60001); // each case is refused before korvcfg binds its port
     const std::string mac = "00-4C-5A-1E-0B-21";
     const std::string badCsv = File("bad.csv", "mac,ip,mask,gateway,remote_ip,port,mode,baud\n" + mac +
                                                    ",,,,,,,\n00-4C-5A-1E-0B-22,,,,,65536,,\n");
@@ -134,7 +135,8 @@ TEST_F(CommandLineTest, WriteReportsEachStepAndFailuresNameTheDeviceAndStep) {
     FakeDevices devices(net, {"id=4C5A1E0B21,ip=10.77.1.11", "id=4C5A1E0B22,ip=10.77.1.22,noack=03"});
     const CliRun ok = Run({"write", "00-4C-5A-1E-0B-21", "--baud", "38400", "--verify"});
     EXPECT_EQ(ok.status, ExitDone) << ok.err;
-    EXPECT_EQ(ok.out, "00-4C-5A-1E-0B-21 configured and verified\n");
+    EXPECT_EQ(ok.out, "00-4C-5A-1E-0B-21 configured and verified; restart the device to put the new "
+                      "settings to use\n");
     EXPECT_NE(ok.err.find("00-4C-5A-1E-0B-21: baud rate acknowledged\n"), std::string::npos) << ok.err;
     EXPECT_EQ(devices[0].Committed().baud, 0xF4);
 

@@ -71,6 +71,9 @@ TEST_F(OperationsTest, ScanListsEachDeviceOnceInArrivalOrderAndWarnsOfAnAddressC
                               // a second device answering from .22, and a reply too short to name one
                               "id=4C5A1E0B23,ip=10.77.1.22,delay=40",
                               "id=4C5A1E0B24,ip=10.77.1.24,scanreply=short"});
+    // A system that lets no adapter be chosen: the scan goes out once all the same, the plain way.
+    net.RefuseAdapterChoice({{"eth0", 2, {10, 77, 0, 100}, {255, 255, 255, 0}}, {"wlan0", 3, {10, 77, 5, 9}}},
+                            10042);
     const auto session = Open();
     const std::vector<FoundDevice> found = session->Scan(1500);
     const std::vector<FoundDevice> expected = {{"10.77.1.22", "00-4C-5A-1E-0B-22"},
@@ -89,12 +92,13 @@ TEST_F(OperationsTest, ReadTakesTheRecordOnlyFromTheDevicesAddress) {
     FakeDevices devices(net, {"id=" + IdA + ",ip=10.77.1.11,delay=300,port=4001,baud=FC,mode=01"});
     const auto session = Open();
     const FoundDevice device = Locate(session->Scan(1500), DeviceA.mac, 1500);
-    // Before the record: the device's own short notice, a stranger's whole record and a neighbour's
-    // record, both naming another configuration.
+    // Before the record: the device's own short notice, a record one byte short of the speed, a
+    // stranger's whole record and a neighbour's record, all naming another configuration.
     DeviceConfig other;
     other.port = 9999;
     other.baud = 0x40;
     net.Deliver(DeviceA.ip, 60000, 60001, StrayBytes(), 50ms);
+    net.Deliver(DeviceA.ip, 60000, 60001, ConfigRecordBytes(IdA, other).substr(0, 56), 80ms);
     net.Deliver(StrangerIp, 60000, 60001, ConfigRecordBytes(IdA, other), 100ms);
     net.Deliver("10.77.1.12", 60000, 60001, ConfigRecordBytes("4C5A1E0B22", other), 150ms);
     const DeviceSettings s = session->Read(device);
@@ -197,6 +201,14 @@ TEST_F(OperationsTest, AcknowledgementsFromElsewhereOrForAnotherStepAreNotTaken)
     }
     EXPECT_EQ(SentHex().size(), 10u);
     EXPECT_TRUE(progress.empty());
+}
+
+TEST_F(OperationsTest, TheCommitCountsWhenAcknowledgedFromTheDeviceIpJustWritten) {
+    // The device takes its new IP on the commit and answers the commit from there only.
+    FakeDevices devices(net, {"id=" + IdA + ",ip=10.77.1.11,noack=FF"});
+    AcknowledgeEverythingFrom("192.168.4.11");
+    Open()->Write(DeviceA, {.ip = {192, 168, 4, 11}, .baudCode = 0xD0});
+    EXPECT_EQ(CountSent("01" + IdA + "FFFFFFFFFF"), 1u);
 }
 
 TEST_F(OperationsTest, VerifyNamesTheFieldsThatDidNotTakeTheWrite) {

@@ -118,7 +118,7 @@ TEST_F(KorvcfgTest, WriteSendsEveryFieldAsTheDeviceTakesItAndVerifies) {
                 " --ip 192.168.4.12 --mask 255.255.252.0 --gateway 192.168.4.1 "
                 "--remote-ip 192.168.4.200 --port 502 --mode udp-server --baud 2400 --verify");
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, MacB + " configured and verified\n");
+    EXPECT_EQ(r.out, MacB + " configured and verified; restart the device to put the new settings to use\n");
     const std::string lead = "014C5A1E0B22";
     const std::vector<std::string> expected = {"0000000000",        lead + "0AFFFFFFFF", lead + "01C0A8040C",
                                                lead + "07FFFFFC00", lead + "0402FFFFFF", lead + "02C0A804C8",

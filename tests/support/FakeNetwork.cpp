@@ -82,6 +82,12 @@ class FakeStack : public TIdStack {
         FNet.AddWakePair(reader.Get(), writer.Get());
         return {std::move(reader), std::move(writer)};
     }
+    std::vector<TIdBroadcastAdapter> BroadcastAdapters() override { return FNet.FAdapters; }
+    int SendToThrough(TIdSocketHandleType, const void*, std::size_t, const uint8_t (&)[4], int32_t,
+                      const TIdBroadcastAdapter&) override {
+        SetLastError(FNet.FAdapterRefusal);
+        return -1;
+    }
     void Wake(TIdSocketHandleType writer) override { FNet.Wake(writer); }
     void DrainWake(TIdSocketHandleType reader) override { FNet.DrainWake(reader); }
 

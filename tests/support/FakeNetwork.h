@@ -16,6 +16,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 struct FakeDatagram {
@@ -53,6 +54,12 @@ class FakeNetwork {
                  std::chrono::milliseconds delay = std::chrono::milliseconds(0));
     // Holds port the way another program would: binding it fails with "address in use".
     void Occupy(int32_t port);
+    // Before any endpoint: a system that lists these adapters and fails every send through one with
+    // code (a Windows Sockets code).
+    void RefuseAdapterChoice(std::vector<TIdBroadcastAdapter> adapters, int code) {
+        FAdapters = std::move(adapters);
+        FAdapterRefusal = code;
+    }
 
   private:
     friend class FakeStack;
@@ -90,6 +97,8 @@ class FakeNetwork {
     std::map<TIdSocketHandleType, TIdSocketHandleType> FWakeWriters; // writer -> reader
     std::map<std::thread::id, int> FInHand; // datagrams a listener took and has not handed over yet
     std::set<int32_t> FOccupied;
+    std::vector<TIdBroadcastAdapter> FAdapters;
+    int FAdapterRefusal = 0;
     std::vector<Pending> FScheduled;
     std::vector<FakeDatagram> FSent;
     std::vector<std::function<void(const FakeDatagram&)>> FResponders;

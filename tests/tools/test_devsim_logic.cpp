@@ -35,7 +35,7 @@ std::vector<std::string> Hex(const Reaction& r) {
 
 // --- command line ----------------------------------------------------------------------------------
 
-TEST(DevsimSpec, DefaultsComeFromTheOrdinal) {
+TEST(DeviceProfile, DefaultsComeFromTheOrdinal) {
     const DeviceProfile s = ParseDeviceProfile("", 3);
     EXPECT_EQ(s.id, "5AD7000003");
     EXPECT_EQ(FormatIpv4(s.sourceIp), "10.77.1.3");
@@ -44,7 +44,7 @@ TEST(DevsimSpec, DefaultsComeFromTheOrdinal) {
               "remoteip=10.77.0.100 gateway=10.77.1.254 mask=255.255.255.0 baud=D0");
 }
 
-TEST(DevsimSpec, KeysSetConfigurationAndFaults) {
+TEST(DeviceProfile, KeysSetConfigurationAndFaults) {
     const DeviceProfile s =
         ParseDeviceProfile("id=a1b2c3d4e5,ip=10.77.1.40,mode=04,port=8080,devip=192.168.1.7,"
                            "remoteip=192.168.1.10,gateway=192.168.1.1,mask=255.255.0.0,baud=FC,"
@@ -74,7 +74,7 @@ INSTANTIATE_TEST_SUITE_P(BadKeys, DevsimProfileRejects,
                                          "ackfrom=08:2", "noack=0B", "wrongack=01", "wrongack=0A:01",
                                          "scantwice=yes", "scanreply=long", "colour=red", "novalue"));
 
-TEST(DevsimSpec, ManyGivesDistinctIdsAndConsecutiveAddresses) {
+TEST(DeviceProfile, ManyGivesDistinctIdsAndConsecutiveAddresses) {
     const auto group = ParseManyProfile("3,base_ip=10.77.1.254,mode=02,delay=5,stagger=10", 4);
     ASSERT_EQ(group.size(), 3u);
     EXPECT_EQ(group[0].id, "5AD7000004");

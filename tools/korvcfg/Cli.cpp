@@ -6,6 +6,7 @@
 #include "tools/korvcfg/Json.h"
 #include "tools/korvcfg/Values.h"
 
+#include "net/IdComponent.h"
 #include "net/IdStack.h"
 
 #include <fstream>
@@ -33,8 +34,10 @@ commands:
   korvcfg COMMAND --help   describes a command, with an example
   korvcfg --version
 
-Every request leaves through every network adapter that can carry a broadcast; each command takes
---interface NAME to send through that one adapter only (an unknown NAME lists the adapters).
+Every request leaves through every network adapter that can carry a broadcast, once for each IPv4
+network (two adapters on one network send one copy); each command takes
+--interface NAME to send through that one adapter only (an unknown NAME lists the adapters and
+ends with status 2, before port 60001 is bound).
 
 exit status: 0 done, 1 a device was not found, did not answer or did not acknowledge (or port 60001
 is in use), 2 the command line or the file was wrong (then nothing was sent).
@@ -75,13 +78,15 @@ const char WriteHelp[] = R"(usage: korvcfg write MAC [--ip A.B.C.D] [--mask A.B.
 Reads the device's configuration, replaces the values given, and writes it back in eight steps
 (device IP, subnet mask, network mode, remote IP, gateway, local port, baud rate, commit), each sent
 up to ten times until the device acknowledges it. Progress goes to standard error, one line per
-acknowledged step. The device takes the new values on the commit.
+acknowledged step. The device takes the new values on the commit; restart it then, as the
+success line says.
 
   --ip, --mask, --gateway, --remote-ip   addresses, four numbers from 0 to 255
   --port N      local port, 0 to 65535
   --mode MODE   tcp-server, tcp-client, udp-server or udp-client
   --baud N      2400, 4800, 9600, 14400, 19200, 28800, 38400, 57600 or 115200
-  --verify      after the commit, find the device again, read it back and compare every field
+  --verify      after the commit, find the device again, read its configuration record back and
+                compare every field of it with what was written
   --interface NAME   send through this network adapter only (default: every adapter)
 
 example:
@@ -185,23 +190,26 @@ std::optional<std::string> Value(const ParsedArgs& parsed, const std::string& op
 }
 
 // Opens the session on the adapter --interface names (every adapter without it). An unknown name
-// ends the command as a wrong command line does, before anything is sent, listing the adapters.
+// ends the command as a wrong command line does, listing the adapters, before port 60001 is bound:
+// a wrong name is reported as such even while another program holds the port.
 void Open(DeviceSession& session, const ParsedArgs& parsed) {
     const auto name = Value(parsed, "--interface");
+    if (name) {
+        // The socket layer exists only while a component does.
+        const TIdComponent socketLayer;
+        std::string known;
+        bool listed = false;
+        for (const TIdBroadcastAdapter& adapter : TIdStack::Instance().BroadcastAdapters()) {
+            listed = listed || adapter.Name == *name;
+            known += "\n  " + adapter.Name + "  " + DottedQuad(adapter.Address);
+        }
+        if (!listed) {
+            throw InputError("--interface: no adapter '" + *name + "' that can broadcast; the adapters are:" +
+                             (known.empty() ? std::string("\n  (none but loopback)") : known));
+        }
+    }
     session.Interface = name.value_or("");
     session.Open();
-    if (!name) {
-        return;
-    }
-    std::string known;
-    for (const TIdBroadcastAdapter& adapter : TIdStack::Instance().BroadcastAdapters()) {
-        if (adapter.Name == *name) {
-            return;
-        }
-        known += "\n  " + adapter.Name + "  " + DottedQuad(adapter.Address);
-    }
-    throw InputError("--interface: no adapter '" + *name + "' that can broadcast; the adapters are:" +
-                     (known.empty() ? std::string("\n  (none but loopback)") : known));
 }
 
 OpsMessages MessagesTo(std::ostream& err) {
@@ -306,7 +314,9 @@ int Write(const ParsedArgs& parsed, std::ostream& out, std::ostream& err, OpsClo
     if (verify) {
         session.Verify(device, target, ScanWaitMs);
     }
-    out << device.mac << " configured" << (verify ? " and verified" : "") << "\n";
+    // As the window says after its commit: the device runs on what it took once it has restarted.
+    out << device.mac << " configured" << (verify ? " and verified" : "")
+        << "; restart the device to put the new settings to use\n";
     return ExitDone;
 }
 

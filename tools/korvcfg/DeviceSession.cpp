@@ -255,7 +255,7 @@ std::vector<FoundDevice> DeviceSession::Scan(uint32_t waitMs) {
 
 DeviceSettings DeviceSession::Read(const FoundDevice& device) {
     FInbox.clear();
-    const std::size_t recordDigits = 2 * ConfigRecordFieldBytes();
+    const std::size_t recordDigits = 2 * ConfigRecordMinBytes();
     std::string record;
     for (int send = 1; send <= RecordSends; ++send) {
         // A record that answers an earlier request still counts: the inbox is kept across the sends.
@@ -286,10 +286,15 @@ DeviceSettings DeviceSession::Read(const FoundDevice& device) {
 
 void DeviceSession::Write(const FoundDevice& device, const DeviceSettings& target) {
     const std::vector<std::string> params = StepParams(device, target);
+    // The device may take its new IP on the commit and acknowledge it from there.
+    const std::string writtenIp = FormatAddress(target.ip);
     for (std::size_t i = 0; i < WriteSequence.size(); ++i) {
         const WriteStepInfo& step = WriteSequence[i];
         const std::string request = WriteCommand(device.mac, step.code, params[i]);
         const std::string ack = WriteAckText(step.code);
+        const auto fromDevice = [&](const std::string& ip) {
+            return ip == device.ip || (step.code == CommandCode::Commit && ip == writtenIp);
+        };
         FInbox.clear();
         bool acknowledged = false;
         int sends = 0;
@@ -301,7 +306,7 @@ void DeviceSession::Write(const FoundDevice& device, const DeviceSettings& targe
                 FCommitSentAt = FClock.Now();
             }
             acknowledged = SendAndAwait(request, step.waitMs,
-                                        [&](const Datagram& d) { return d.ip == device.ip && d.hex == ack; });
+                                        [&](const Datagram& d) { return fromDevice(d.ip) && d.hex == ack; });
         }
         if (!acknowledged) {
             throw OpsError(OpsError::Kind::NotAcknowledged,

@@ -2,8 +2,9 @@
 // One korvcfg run's conversation with the devices: the endpoint on UDP port 60001, the scan, the
 // configuration read and the eight write steps, on the window's datagrams and its table of steps.
 // Stricter than the window: a record or an acknowledgement counts only when it comes from the address
-// at which the scan found the device, so a stranger's datagram or another device's late reply is
-// never taken for one.
+// at which the scan found the device (the commit's also from the device IP being written, which the
+// device may take at once), so a stranger's datagram or another device's late reply is never taken
+// for one.
 #include "tools/korvcfg/OpsClock.h"
 #include "tools/korvcfg/Values.h"
 
