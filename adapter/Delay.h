@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The program's only way of waiting: dispatches every pending event of the calling (main) thread
 // until ms have passed by the 32-bit millisecond tick. Blocks between events instead of spinning.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The one place where net/ meets Qt: installs a wake-up hook that posts an event to a main-thread
 // object whose handler runs RunPendingCalls, so that the main loop, QCoreApplication::processEvents

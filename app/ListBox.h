@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The device list box: fixed row height, a current row that is always the highlighted one, and a
 // click event that means "the user selected an entry".

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Every box the program shows goes through here, so tests can record boxes instead of blocking on them.
 #include <QString>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The box itself, as the platform shows it: Windows' own message box there, Qt's elsewhere.
 #include "app/MessageBoxes.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Start-up, event loop and shutdown of the program, on an application object that already exists.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program entry: the application object, then the one main window until it is closed.
 #include "app/ProgramShell.h"
 

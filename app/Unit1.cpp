@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window: its description (every component with its place, caption and tab order), its
 // wiring, and the handlers of start-up and shutdown.
 #include "app/Unit1.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The main window TForm1 and the state its handlers share.
 #include "net/IdUDPServer.h"

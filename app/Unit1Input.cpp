@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The input rules of the seventeen address and port edits: the key filter, the range checks when
 // the focus leaves an octet edit, the click on a device IP octet and the empty context menu.
 #include "app/Unit1.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The device operations of the main window: scan, configuration read, the receive handler through
 // which every datagram enters the logic, and the write sequence.
 #include "app/Unit1.h"

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Scale of one scan: 254 simulated devices answering at once. Run it inside the private LAN:
 #   tests/private-lan <build>/bench/bench_scan254
 # The simulator is started through the tests' wrapper (tests/support).

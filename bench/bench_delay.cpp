@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CPU cost of the scan's 1.5 s wait: the blocking Delay beside the literal polling loop that reads the
 // tick and processes pending events until the time is up. Both run with no events arriving.
 #include "adapter/Delay.h"

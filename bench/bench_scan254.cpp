@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One scan answered by 254 devices at once: how many the window lists, and what the scan costs the
 // process in CPU time. Prints figures; asserts nothing.
 #include "DevsimHarness.h"

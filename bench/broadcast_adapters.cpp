@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Cost of one datagram to 255.255.255.255 through the endpoint on a workstation with 1, 2 and 8
 // adapters, beside its parts: reading the adapter list, and the one plain send that a broadcast used
 // to be. Each count runs in a network namespace of its own, made here and gone with its thread, with

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Datagrams per second through the endpoint's listener and the main-thread hand-off, beside a plain
 # recvfrom loop; loopback only, so it runs anywhere: <build>/bench/bench_net_throughput [count]
 # (Windows: tests/windows-run --bench runs it under Wine.)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Receive rate of the whole delivery path (listener -> RunOnMainThread -> main thread -> OnUDPRead with
 // an empty handler) beside a plain blocking recvfrom loop, in the same run, on 127.0.0.1.
 // The main thread waits for the queue's sync event and drains the queue as the program's Qt wake-up

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The receive handler of a real offscreen window, fed datagram sequences in each of its states. The
 # window and the layers under it are compiled for coverage and the sanitizers in this build only, so
 # the fuzzer sees inside the handler; Qt itself stays as installed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every reader of received or typed text, fed arbitrary input, plus the invariants that tie the codec
 // together. A broken invariant aborts so the fuzzer keeps the input.
 #include "protocol/ConvertError.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Arbitrary datagram sequences through the receive handler of a real (offscreen) main window, in each
 // of the three states that decide how a datagram is read. The window is never opened by FormCreate,
 // so its endpoint binds nothing: the handler is called the way a delivery calls it.

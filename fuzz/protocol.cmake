@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The readers of the protocol layer, compiled straight into the fuzzer: the protocol library itself is
 # not built with -fsanitize=fuzzer. Delay is left out; it has no input to fuzz.
 set(PROTOCOL_DIR ${CMAKE_SOURCE_DIR}/protocol)

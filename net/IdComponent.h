@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Base of the transport components: while at least one exists, the process-wide socket layer does.
 class TIdComponent {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The transport's exception family. std::runtime_error stands for the framework's base exception
 // class with a message text; what() is the exact message.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Every difference between Windows and POSIX that net/ meets (Winsock against BSD sockets, and the
 // main-thread hand-off's signal) lives here; the rest of net/ is written against these names only.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One binding: a local UDP socket and the source of the most recent datagram it received.
 #include "net/IdPlatform.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The process-wide socket layer: every socket call of every thread goes through it, and every failure
 // is reported as a Windows Sockets error code, whatever the platform.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Windows Sockets layer. The socket library is loaded at run time, started once per process and
 // cleaned up at process end; each of its entries is looked up by name the first time it is called.
 // The program does not import the library, so a machine without it still starts far enough to say so.

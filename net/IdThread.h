@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TIdThread: a worker that repeats Run() until it is stopped; TIdUDPListenerThread: the endpoint's
 // receive thread, which hands every datagram to the endpoint (on the main thread unless ThreadedEvent).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The UDP endpoint: bindings (local sockets), sending, and the listener thread that hands every
 // received datagram to OnUDPRead.

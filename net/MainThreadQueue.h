@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The process-wide main-thread call queue through which the listener hands datagrams to the window.
 // Plain C++: the wake-up is a hook that the application installs (see QtWakeUp.h for Qt's).

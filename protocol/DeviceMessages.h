@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Every datagram exchanged with a device: layouts, command codes, the ModeCode and BaudCode tables,
 // the request builders and the reply readers. Requests are composed as hex text and returned as the

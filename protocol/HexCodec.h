@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Hex text codec and the small text routines the protocol code rests on. None of them raises.
 // Byte strings and texts are both std::string.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The facts of the device operations that the window and korvcfg share: how long a scan collects
 // replies, and the configuration write as the devices take it (eight steps in this order, not in the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Delay needs a QCoreApplication on the thread that runs the tests.
 #include <QCoreApplication>
 #include <gtest/gtest.h>

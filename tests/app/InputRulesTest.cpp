@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the user can type into the seventeen address and port edits, and what stays when the focus
 // leaves them. Real key and mouse events throughout.
 #include "WindowHarness.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window as built from its description: first look, places, fonts, tab order, wiring of the
 // endpoint and the port warning.
 #include "WindowHarness.h"

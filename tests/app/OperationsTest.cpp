@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's device operations (scan, read, the write sequence with its retries) on the real
 // endpoint over the fake socket layer, with the simulator's devices answering in virtual time: the
 // waits run on the fake network's clock, so a whole write with every retry takes milliseconds.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program shell: start-up to the visible window, and the ways it ends.
 #include "WindowHarness.h"
 #include "app/ProgramShell.h"

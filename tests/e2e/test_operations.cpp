@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real window against the device simulator in the private LAN, through the real socket layer and
 // the real waits: one scan, one read, one full write, one retry, one step never acknowledged. Every
 // other case of these operations runs on the fake socket layer in virtual time (tests/app).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A workstation with two adapters (tests/private-lan --second-segment): lan0 at 10.77.0.100, which has
 // the default route, wired to segment 1, and lan2 at 10.77.2.100 wired to segment 2. Each segment's
 // simulator runs in a namespace of its own, so it hears a request only if the window sent it out of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The apply table from CSV and JSON: what an empty cell or a missing key means, and that every error
 // names the line it is on.
 #include "tools/korvcfg/ApplyTable.h"

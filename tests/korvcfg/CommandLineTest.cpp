@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command line in-process, on the fake network: what reaches standard output and standard error,
 // the exit status, and that a wrong command line or file sends nothing at all.
 #include "FakeDevices.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The operations on the real endpoint over the fake socket layer, with the simulator's devices
 // answering in virtual time: a write with all its retries runs in milliseconds.
 #include "FakeDevices.h"

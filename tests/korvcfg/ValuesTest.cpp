@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What korvcfg accepts from its user, and that names and speeds reach the protocol's own tables.
 #include "protocol/DeviceMessages.h"
 #include "tools/korvcfg/Values.h"

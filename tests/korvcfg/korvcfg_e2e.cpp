@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The korvcfg program against devsim in the private LAN: what the devices received, what they took,
 // and what the program printed and returned.
 #include "DevsimHarness.h"

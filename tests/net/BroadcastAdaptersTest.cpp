@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A datagram to 255.255.255.255 on a workstation with several adapters. Each case runs on a thread of
 // its own in a network namespace of its own (it is root there), builds its adapters with `ip`, and
 // drops them with the namespace. A broadcast that leaves through an adapter is also looped back to

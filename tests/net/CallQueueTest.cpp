@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main-thread call queue on its own, with a counting wake-up hook in place of Qt's.
 #include "net/MainThreadQueue.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Activation, binding, deactivation and sending on the real endpoint. The 60000/60001 cases and every
 // broadcast need the private network that the test binary runs in.
 #include "protocol/DeviceMessages.h"

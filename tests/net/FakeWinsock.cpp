@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A stand-in for the socket library that has only the start-up entries. WSAStartup answers with the
 // code in KORV_FAKE_WSA_RESULT (0 when unset); both entries count their calls in the process
 // environment, where the start-up tests read them, and WSACleanup also appends a line to the file

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the listener hands to OnUDPRead, on which thread, in which order, and what survives failures.
 // All on 127.0.0.1 with ephemeral ports.
 #include "net/IdException.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Helpers for the transport tests: bounded waits that pump the main thread's events, a plain UDP peer
 // on the loopback, and a recorder of OnUDPRead calls.

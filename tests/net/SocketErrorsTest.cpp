@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Message texts of the exception family and the errno translation that makes POSIX failures read
 // like Windows Sockets ones.
 #include "net/IdException.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Windows layer's adapter list and its send through one adapter, in tests/private-lan's namespace
 // (lan0 10.77.0.100/24 with a carrier; its far end lan1 up without an address; the devices' addresses
 // on loopback). A broadcast that leaves through lan0 is looped back to this namespace's listeners.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How the Windows layer loads and starts the socket library, and what each start-up failure reports.
 // Loading and starting are once per process, so every case here runs in a fresh process of its own:
 // this program, which never imports the library, and a child of it for the once-per-process start.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "protocol/ConvertError.h"
 #include "protocol/DeviceMessages.h"
 #include "protocol/HexCodec.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Faults from outside the program: the port taken by someone else, a device that vanishes in the
 // middle of a write, the window closed while a scan waits, and the endpoint stopped with a delivery
 // still queued.

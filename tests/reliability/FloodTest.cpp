@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A stranger floods port 60001 with random datagrams while the window scans, reads and writes against
 // a simulated device. The window must survive it, keep receiving afterwards, and end its write in one
 // of the ways the write has. The run prints its figures: what was sent, what reached the window, what

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Figures of the private LAN's network namespace and of this process, for the report of a flood.
 #include <cstddef>

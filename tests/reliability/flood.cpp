@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A stranger on the segment: sends random datagrams of random length from an address of the private
 // LAN to the workstation's port, paced evenly over a given time, and prints what it sent.
 //   reliability_flood --from A.B.C.D [--to A.B.C.D] [--port N] [--count N] [--max-bytes N]

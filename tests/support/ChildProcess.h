@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A program that a test starts beside itself (the simulator, the flood generator), ended with the
 // test. Not QProcess: Qt starts its children through the exported clone() with CLONE_VM|CLONE_VFORK,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Drives a real devsim process from a test running inside tests/private-lan: starts it with a log,
 // a state file and a ready file in a fresh directory, and talks to it from the workstation's port.

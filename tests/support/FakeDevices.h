@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The simulator's devices (the same logic devsim runs) answering on a FakeNetwork: each request the
 // endpoint broadcasts to the device port is handed to every device, and its answers come back from

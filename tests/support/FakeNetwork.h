@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A socket layer of the test's own, on virtual time, for running the real endpoint (TIdUDPServer, its
 // listener thread and the main-thread call queue) without a network: it records every datagram sent

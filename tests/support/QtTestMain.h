@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the one test main of the Qt suites offers their tests: a QApplication (offscreen) on the main
 // thread, which is the main thread of the call queue, with the queue's Qt wake-up installed.

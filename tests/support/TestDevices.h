@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The simulated devices the window's tests use, with what the window must show for each. The same
 // profiles drive the fake network's devices (FakeDevices) and a real devsim process.

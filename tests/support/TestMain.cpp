@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one main of the suites without Qt: the endpoint's listener hands datagrams to this thread through
 // the main-thread queue, which the tests (or the operations' waits) drain themselves, as the program's
 // event loop does through its wake-up.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The real main window under test, opened from the program's initial state (empty module state, a
 // new window), with what a user would have seen recorded: every box together with the window's state

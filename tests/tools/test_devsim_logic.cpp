@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulator's own logic without sockets: its command-line device profiles, the answers a device
 // lays out (read back with the workstation's own readers) and what it does with each request.
 #include "protocol/DeviceMessages.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulator as a process, in the private LAN: what goes over the wire, what it logs, and each
 // fault knob as the workstation would meet it. "No answer" is proven by order, not by waiting: a
 // later scan's answer arriving first shows that the earlier request was answered by nothing.

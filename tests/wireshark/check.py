@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Dissects a capture with tshark and the device protocol's Lua dissector, and checks it.
 
   check.py LUA CAPTURE --expect FILE   every message, its fields and links, equal to FILE's lines

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Writes the datagrams of a text file as a capture file (raw IPv4, UDP), for the cases no program
 of ours sends on purpose: cut-short or overlong replies, codes outside the lists, broken requests.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What one simulated device is: its identity, the configuration it answers with, and the faults it
 // plays. Parsed from the command line; pure data, no sockets.

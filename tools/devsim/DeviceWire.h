@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The device side of the wire: how a simulated device reads a request and lays out its answers.
 // The workstation's readers (DeviceMessages.h) fix only a few bytes of each answer; the rest is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The simulator's one UDP socket: bound to 0.0.0.0 on the device port, receiving every request,
 // and sending each answer from the address of the device that gives it. POSIX only.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One simulated device: reads requests, answers them, keeps its configuration. Written values wait
 // in a buffer and become the configuration only on the commit, as on the real units. No sockets.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The simulator's event loop: every datagram on the device port is logged, offered to every
 // simulated device, and their answers are sent (at once or after the device's delay) from the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // devsim: stands in for the serial-to-Ethernet devices, one or many, on UDP port 60000.
 #include "tools/devsim/DeviceProfile.h"
 #include "tools/devsim/DevsimSocket.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The table that `korvcfg apply` works through: read from a CSV or a JSON file (told apart by the
 // content, not the name), checked whole before anything is sent, then applied device by device.

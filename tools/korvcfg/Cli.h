@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The command line of korvcfg: parses the arguments into the operations and prints what they return.
 // Results go to out, progress, warnings and errors to err; the return value is the exit status.

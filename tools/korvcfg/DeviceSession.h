@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One korvcfg run's conversation with the devices: the endpoint on UDP port 60001, the scan, the
 // configuration read and the eight write steps, on the window's datagrams and its table of steps.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "tools/korvcfg/Json.h"
 
 #include "tools/korvcfg/Values.h"

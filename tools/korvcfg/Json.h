@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Just enough JSON for korvcfg: a reader that keeps the line of every value, so an apply file's
 // error can name its line, and the quoting of strings for what korvcfg prints.

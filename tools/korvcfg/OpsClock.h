@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // How the operations wait. Replies reach the main thread through the call queue and korvcfg has no
 // event loop, so every wait is a loop that runs the queued deliveries until a condition holds or a

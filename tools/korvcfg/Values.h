@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The values a user gives korvcfg, as text on the command line or in an apply file: checked here,
 // before anything is sent, and named back in the same words.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // korvcfg: find, read and write the devices from a terminal or a script.
 #include "net/MainThreadQueue.h"
 #include "tools/korvcfg/Cli.h"

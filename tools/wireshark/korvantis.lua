@@ -1,3 +1,4 @@
+-- SPDX-License-Identifier: GPL-3.0-or-later
 -- Dissector for the device protocol of the Korvantis configurator, for Wireshark and tshark.
 --
 -- The configurator broadcasts every request from its UDP port 60001 to 255.255.255.255:60000; a
