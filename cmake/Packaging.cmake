@@ -35,10 +35,12 @@ if(WIN32)
   set(CPACK_GENERATOR ZIP NSIS)
   set(CPACK_PACKAGE_FILE_NAME ${CPACK_PACKAGE_NAME}-${PROJECT_VERSION}-win64)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+  set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/CPackProjectConfig.cmake)
   # The installer (Debian's makensis): Program Files, a Start-menu entry under the launcher's names,
   # an entry in Apps & Features with its uninstaller, and on request the bin folder on the PATH for
-  # korvcfg. The names are Chinese: the installer is made a Unicode one before makensis reads the
-  # script (CPack's template, UTF-8 with its byte-order mark, loads the Modern UI first).
+  # korvcfg. The installer is a 64-bit one like the programs it carries (it runs where they do, Wine's
+  # 64-bit-only set-up included), and Unicode for the Chinese names (CPack's script is UTF-8 with its
+  # byte-order mark, which makensis reads as such).
   set(KORV_DISPLAY_NAME "Korvantis 设备配置工具 (Device Configurator)")
   set(CPACK_PACKAGE_INSTALL_DIRECTORY "Korvantis Device Configurator")
   set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY ${CPACK_PACKAGE_NAME})
@@ -54,7 +56,7 @@ if(WIN32)
   set(CPACK_NSIS_MODIFY_PATH ON)
   set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
   set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
-  set(CPACK_NSIS_EXECUTABLE_PRE_ARGUMENTS "-XUnicode true")
+  set(CPACK_NSIS_DEFINES "Target amd64-unicode")
 else()
   # Debian's policy: the copyright file in the machine-readable format and the changelog, compressed,
   # beside the README. The package is native (no Debian revision), so it is changelog.gz. Its first
