@@ -52,3 +52,20 @@ void Delay(uint32_t ms) {
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
 }
+
+std::chrono::milliseconds DelayClock::Now() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now().time_since_epoch());
+}
+
+bool DelayClock::WaitUntil(std::chrono::milliseconds deadline, const std::function<bool()>& done) {
+    const auto left = deadline - Now();
+    if (left > std::chrono::milliseconds(0)) {
+        Delay(static_cast<uint32_t>(left.count()));
+    }
+    return done();
+}
+
+void DelayClock::WaitFor(uint32_t ms) {
+    Delay(ms);
+}

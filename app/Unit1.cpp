@@ -5,6 +5,7 @@
 
 #include "app/ListBox.h"
 #include "app/MessageBoxes.h"
+#include "protocol/DeviceConfig.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -148,11 +149,7 @@ const EditRow EditRows[] = {
 // clang-format on
 
 constexpr Place ComboBox1Place{120, 24, 97, 21};
-const char* const BaudRates[] = {"2400",  "4800",  "9600",  "14400", "19200",
-                                 "28800", "38400", "57600", "115200"};
-
-// Filled column by column: items 0 and 1 on the left, 2 and 3 on the right.
-const char* const NetworkModes[] = {"TCP/IP 服务器", "TCP/IP 客户端", "UDP 服务器", "UDP 客户端"};
+// The mode items are filled column by column: items 0 and 1 on the left, 2 and 3 on the right.
 constexpr int RadioColumnLeft[] = {8, 132};
 constexpr int RadioRowTop[] = {20, 44};
 constexpr int RadioItemWidth = 118, RadioItemHeight = 20;
@@ -269,8 +266,8 @@ void TForm1::CreateComponents() {
     ComboBox1->setObjectName("ComboBox1");
     Put(*ComboBox1, ComboBox1Place);
     ComboBox1->setEditable(false);
-    for (const char* rate : BaudRates) {
-        ComboBox1->addItem(Text(rate));
+    for (const SpeedRow& row : SpeedRows) {
+        ComboBox1->addItem(Text(row.caption));
     }
     ComboBox1->setCurrentIndex(-1);
 
@@ -295,8 +292,8 @@ void TForm1::CreateComponents() {
 
 void TForm1::CreateRadioGroup1Items() {
     RadioGroup1Items = new QButtonGroup(RadioGroup1);
-    for (int index = 0; index < 4; ++index) {
-        auto* item = new QRadioButton(Text(NetworkModes[index]), RadioGroup1);
+    for (int index = 0; index < static_cast<int>(ModeRows.size()); ++index) {
+        auto* item = new QRadioButton(Text(ModeRows[static_cast<std::size_t>(index)].caption), RadioGroup1);
         item->setObjectName(QString("RadioGroup1Item%1").arg(index));
         item->setGeometry(RadioColumnLeft[index / 2], RadioRowTop[index % 2], RadioItemWidth,
                           RadioItemHeight);

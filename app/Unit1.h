@@ -28,10 +28,11 @@ extern int ScanPending;
 extern int ReadPending;
 extern std::string LastReplyHex;
 
-// The scan's wait and each write send's wait go through here. The program leaves it empty, which
-// waits with Delay; a test sets a wait on a clock of its own so a write with all its retries runs in
-// no real time. Main thread only.
-void SetOperationsWait(std::function<void(uint32_t ms)> wait);
+class OpsClock;
+// The scan's wait and each write send's wait go through this clock. The program leaves it unset, which
+// waits with Delay; a test sets a clock of its own so a write with all its retries runs in no real
+// time. Main thread only; nullptr goes back to Delay.
+void SetOperationsClock(OpsClock* clock);
 
 class TForm1 : public QWidget {
     Q_OBJECT

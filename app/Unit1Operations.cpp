@@ -28,15 +28,8 @@ std::string LastReplyHex;
 
 namespace {
 
-std::function<void(uint32_t)> OperationsWaitOverride;
-
-void OperationsWait(uint32_t ms) {
-    if (OperationsWaitOverride) {
-        OperationsWaitOverride(ms);
-    } else {
-        Delay(ms);
-    }
-}
+DelayClock ProgramClock;
+OpsClock* OperationsClock = &ProgramClock;
 
 // The framework's list error, raised when a list is read at a row it does not have.
 class EListError : public std::runtime_error {
@@ -69,7 +62,7 @@ void SelectRow(QListWidget& list, int row) {
     }
 }
 
-void ShowOctets(const std::array<int32_t, 4>& octets, const std::array<QLineEdit*, 4>& edits) {
+void ShowOctets(const Ipv4Octets& octets, const std::array<QLineEdit*, 4>& edits) {
     for (std::size_t i = 0; i < edits.size(); ++i) {
         edits[i]->setText(QString::number(octets[i]));
     }
@@ -78,7 +71,7 @@ void ShowOctets(const std::array<int32_t, 4>& octets, const std::array<QLineEdit
 // A mode or speed code the tables do not know leaves that selection as it was since the read started
 // (empty, or what the user picked meanwhile), rather than showing a value the device does not hold.
 void ShowConfigRecord(TForm1& form, const std::string& recordHex) {
-    const ConfigRecordFields fields = ReadConfigRecord(recordHex);
+    const DeviceConfig fields = ReadConfigRecord(recordHex);
     if (const auto entry = ModeEntryForCode(fields.modeCode)) {
         form.SetRadioGroup1ItemIndex(*entry);
     }
@@ -110,64 +103,55 @@ std::array<std::string, 4> OctetTexts(const std::array<QLineEdit*, 4>& edits) {
             edits[3]->text().toStdString()};
 }
 
-using StepParam = std::optional<std::string> (*)(const TForm1&);
-
-// Read at every attempt, so an edit made during the waits is what the next send carries.
-// None: nothing to send in this attempt (no entry selected).
-StepParam ParamOf(CommandCode code) {
-    switch (code) {
-    case CommandCode::DeviceIp:
-        return [](const TForm1& f) {
-            return std::optional(OctetsParam(OctetTexts({f.IP1, f.IP2, f.IP3, f.IP4})));
-        };
-    case CommandCode::SubnetMask:
-        return [](const TForm1& f) {
-            return std::optional(OctetsParam(OctetTexts({f.ym1, f.ym2, f.ym3, f.ym4})));
-        };
-    case CommandCode::NetworkMode:
-        return [](const TForm1& f) { return ModeParam(f.RadioGroup1ItemIndex()); };
-    case CommandCode::RemoteIp:
-        return [](const TForm1& f) {
-            return std::optional(OctetsParam(OctetTexts({f.YCIP1, f.YCIP2, f.YCIP3, f.YCIP4})));
-        };
-    case CommandCode::Gateway:
-        return [](const TForm1& f) {
-            return std::optional(OctetsParam(OctetTexts({f.wg1, f.wg2, f.wg3, f.wg4})));
-        };
-    case CommandCode::LocalPort:
-        return [](const TForm1& f) { return std::optional(PortParam(f.post->text().toStdString())); };
-    case CommandCode::SerialSpeed:
-        return [](const TForm1& f) { return BaudParam(f.ComboBox1->currentIndex()); };
-    case CommandCode::Commit:
-    case CommandCode::ReadConfig:
-        break;
-    }
-    return [](const TForm1&) { return std::optional(CommitParam()); };
-}
-
-// Sends until the device acknowledges or the sends run out. The tenth send is never checked: its
-// acknowledgement could only arrive during a wait that is already the last one.
-bool RunWriteStep(TForm1& form, const std::string& macText, const WriteStepInfo& step) {
-    const std::string ack = WriteAckText(step.code);
-    const StepParam param = ParamOf(step.code);
-    // An acknowledgement left from before this step (an earlier press that wrote the same value)
-    // would count at once, and a device that never heard this step's sends would be reported written.
-    LastReplyHex.clear();
-    for (int sends = 1;; ++sends) {
-        if (const auto paramHex = param(form)) {
-            form.IdUDPServer1->Broadcast(WriteCommand(macText, step.code, *paramHex), DevicePort);
-        }
-        // The wait always runs to its end: only the last datagram before it ends counts.
-        OperationsWait(step.waitMs);
-        if (sends == SendsPerWriteStep) {
-            return false;
-        }
-        if (LastReplyHex == ack) {
-            form.SetStatusText(QString::fromUtf8(step.successText));
-            return true;
+// The edits as the write reads them: at every send, so an edit made during the waits is what the next
+// send carries.
+class EditedConfig : public ConfigSource {
+  public:
+    explicit EditedConfig(const TForm1& form) : F(form) {}
+    Ipv4Octets Address(CommandCode step) const override {
+        switch (step) {
+        case CommandCode::SubnetMask:
+            return OctetsFromTexts(OctetTexts({F.ym1, F.ym2, F.ym3, F.ym4}));
+        case CommandCode::RemoteIp:
+            return OctetsFromTexts(OctetTexts({F.YCIP1, F.YCIP2, F.YCIP3, F.YCIP4}));
+        case CommandCode::Gateway:
+            return OctetsFromTexts(OctetTexts({F.wg1, F.wg2, F.wg3, F.wg4}));
+        default:
+            return OctetsFromTexts(OctetTexts({F.IP1, F.IP2, F.IP3, F.IP4}));
         }
     }
-}
+    uint16_t Port() const override { return PortFromText(F.post->text().toStdString()); }
+    std::optional<uint8_t> ModeCode() const override {
+        return Code(ModeCodeForEntry(F.RadioGroup1ItemIndex()));
+    }
+    std::optional<uint8_t> BaudCode() const override {
+        return Code(BaudCodeForEntry(F.ComboBox1->currentIndex()));
+    }
+
+  private:
+    static std::optional<uint8_t> Code(std::optional<int32_t> code) {
+        return code ? std::optional(static_cast<uint8_t>(*code)) : std::nullopt;
+    }
+    const TForm1& F;
+};
+
+// The window hears replies only through the receive handler, which keeps the last one: a step's wait
+// always runs to its end, and only the last datagram before it ends counts.
+class WindowLink : public WriteLink {
+  public:
+    explicit WindowLink(TForm1& form) : F(form) {}
+    void ForgetReplies() override { LastReplyHex.clear(); }
+    void Send(CommandCode, const std::string& bytes) override {
+        F.IdUDPServer1->Broadcast(bytes, DevicePort);
+    }
+    void Await(CommandCode, uint32_t waitMs, const std::function<bool(const std::string&)>& take) override {
+        OperationsClock->WaitFor(waitMs);
+        take(LastReplyHex);
+    }
+
+  private:
+    TForm1& F;
+};
 
 // Keeps the whole window out of the user's reach for one press, and gives it back at every end,
 // including an error unwinding towards the report (which must not find a dead window behind it).
@@ -184,8 +168,8 @@ class WindowDisabledScope {
 
 } // namespace
 
-void SetOperationsWait(std::function<void(uint32_t ms)> wait) {
-    OperationsWaitOverride = std::move(wait);
+void SetOperationsClock(OpsClock* clock) {
+    OperationsClock = clock != nullptr ? clock : &ProgramClock;
 }
 
 void TForm1::Button2Click(QObject* /*Sender*/) {
@@ -197,7 +181,7 @@ void TForm1::Button2Click(QObject* /*Sender*/) {
         Button1->setEnabled(false);
         SetStatusText(QString());
         IdUDPServer1->Broadcast(ScanRequest(), DevicePort);
-        OperationsWait(ScanWaitMs);
+        OperationsClock->WaitFor(ScanWaitMs);
         SelectRow(*ListBox1, 0);
         ListBox1Click(nullptr);
     } catch (...) {
@@ -255,10 +239,11 @@ void TForm1::Button1Click(QObject* /*Sender*/) {
         return;
     }
     const std::string macText = SelectedText(*ListBox2);
-    for (const WriteStepInfo& step : WriteSequence) {
-        if (!RunWriteStep(*this, macText, step)) {
-            ShowWarning(QString::fromUtf8(step.warningText));
-            return;
-        }
+    WindowLink link(*this);
+    const WriteOutcome outcome = RunWrite(
+        WindowWritePolicy, macText, EditedConfig(*this), link,
+        [this](const WriteStepInfo& step, int) { SetStatusText(QString::fromUtf8(step.successText)); });
+    if (outcome.failedStep) {
+        ShowWarning(QString::fromUtf8(WriteSequence[*outcome.failedStep].warningText));
     }
 }

@@ -73,31 +73,6 @@ constexpr uint16_t RecordSpeedCutDigits = 512;
 static_assert(RecordMode.width == 1 && RecordPort.width == 2 && RecordDeviceIp.width == 4 &&
               RecordRemoteIp.width == 4 && RecordGateway.width == 4 && RecordSubnetMask.width == 4);
 
-// ModeCode by list entry of the network mode group. Code 03 is not a mode.
-constexpr std::array<int32_t, 4> ModeCodes = {
-    0x00, // 0 TCP server
-    0x01, // 1 TCP client
-    0x02, // 2 UDP server
-    0x04, // 3 UDP client
-};
-
-// BaudCode by list entry of the speed list (256 - 460800 / baud, but read from here, never computed).
-struct BaudRow {
-    int baud;
-    int32_t code;
-};
-constexpr std::array<BaudRow, 9> BaudCodes = {{
-    {2400, 0x40},
-    {4800, 0xA0},
-    {9600, 0xD0},
-    {14400, 0xE0},
-    {19200, 0xE8},
-    {28800, 0xF0},
-    {38400, 0xF4},
-    {57600, 0xF8},
-    {115200, 0xFC},
-}};
-
 // ---------------------------------------------------------------------------------------------------
 
 std::string IntToHex(uint32_t value, int digits) {
@@ -121,11 +96,12 @@ std::string ByteDigits(const std::string& hex, int k) {
     return TakeRight(TakeLeft(hex, static_cast<uint16_t>(2 * k + 2)), 2);
 }
 
-int32_t ReadByte(const std::string& hex, int k) {
-    return HexToInt(ByteDigits(hex, k));
+// Two hex digits are a byte whatever they hold.
+uint8_t ReadByte(const std::string& hex, int k) {
+    return static_cast<uint8_t>(HexToInt(ByteDigits(hex, k)));
 }
 
-std::array<int32_t, 4> ReadOctets(const std::string& hex, Field field) {
+Ipv4Octets ReadOctets(const std::string& hex, Field field) {
     const int k = field.offset;
     return {ReadByte(hex, k), ReadByte(hex, k + 1), ReadByte(hex, k + 2), ReadByte(hex, k + 3)};
 }
@@ -184,81 +160,124 @@ std::optional<std::string> MacTextFromScanReply(const std::string& replyHex) {
     return mac;
 }
 
-ConfigRecordFields ReadConfigRecord(const std::string& recordHex) {
-    ConfigRecordFields f;
+DeviceConfig ReadConfigRecord(const std::string& recordHex) {
+    DeviceConfig f;
     f.modeCode = ReadByte(recordHex, RecordMode.offset);
     // High byte first, so the four digits read as one number.
-    f.port =
-        HexToInt(ByteDigits(recordHex, RecordPort.offset + 1) + ByteDigits(recordHex, RecordPort.offset));
+    f.port = static_cast<uint16_t>(
+        HexToInt(ByteDigits(recordHex, RecordPort.offset + 1) + ByteDigits(recordHex, RecordPort.offset)));
     f.deviceIp = ReadOctets(recordHex, RecordDeviceIp);
     f.remoteIp = ReadOctets(recordHex, RecordRemoteIp);
     f.gateway = ReadOctets(recordHex, RecordGateway);
     f.subnetMask = ReadOctets(recordHex, RecordSubnetMask);
-    f.baudCode = HexToInt(TakeRight(TakeLeft(recordHex, RecordSpeedCutDigits), 2));
+    f.baudCode = static_cast<uint8_t>(HexToInt(TakeRight(TakeLeft(recordHex, RecordSpeedCutDigits), 2)));
     return f;
 }
 
 std::optional<int> ModeEntryForCode(int32_t code) {
-    return EntryOf(ModeCodes, code, [](int32_t c) { return c; });
+    return EntryOf(ModeRows, code, [](const ModeRow& row) { return row.code; });
 }
 
 std::optional<int32_t> ModeCodeForEntry(int entry) {
-    if (entry < 0 || entry >= static_cast<int>(ModeCodes.size()))
+    if (entry < 0 || entry >= static_cast<int>(ModeRows.size()))
         return std::nullopt;
-    return ModeCodes[static_cast<size_t>(entry)];
+    return ModeRows[static_cast<size_t>(entry)].code;
 }
 
 std::optional<int> BaudEntryForCode(int32_t code) {
-    return EntryOf(BaudCodes, code, [](const BaudRow& row) { return row.code; });
+    return EntryOf(SpeedRows, code, [](const SpeedRow& row) { return row.code; });
 }
 
 std::optional<int32_t> BaudCodeForEntry(int entry) {
-    if (entry < 0 || entry >= static_cast<int>(BaudCodes.size()))
+    if (entry < 0 || entry >= static_cast<int>(SpeedRows.size()))
         return std::nullopt;
-    return BaudCodes[static_cast<size_t>(entry)].code;
+    return SpeedRows[static_cast<size_t>(entry)].code;
 }
 
 std::optional<int> BaudForEntry(int entry) {
-    if (entry < 0 || entry >= static_cast<int>(BaudCodes.size()))
+    if (entry < 0 || entry >= static_cast<int>(SpeedRows.size()))
         return std::nullopt;
-    return BaudCodes[static_cast<size_t>(entry)].baud;
+    return SpeedRows[static_cast<size_t>(entry)].baud;
 }
 
 std::size_t ConfigRecordMinBytes() {
     return static_cast<std::size_t>(RecordSubnetMask.end()) + 1;
 }
 
-std::string OctetsParam(const std::array<std::string, 4>& octetTexts) {
-    std::string hex;
-    for (const std::string& text : octetTexts) {
-        const int32_t value = StrToInt(text);
-        // Anything but two digits would shift every later byte of the frame.
+Ipv4Octets OctetsFromTexts(const std::array<std::string, 4>& octetTexts) {
+    Ipv4Octets octets{};
+    for (std::size_t i = 0; i < octets.size(); ++i) {
+        const int32_t value = StrToInt(octetTexts[i]);
+        // Anything but a byte would shift every later byte of the frame.
         if (value < 0 || value > 255)
-            throw InvalidIntegerError(text);
-        hex += IntToHex(static_cast<uint32_t>(value), OctetDigits);
+            throw InvalidIntegerError(octetTexts[i]);
+        octets[i] = static_cast<uint8_t>(value);
     }
-    return hex;
+    return octets;
 }
 
-std::string PortParam(const std::string& portText) {
+uint16_t PortFromText(const std::string& portText) {
     const int32_t value = StrToInt(portText);
     // Cutting to 16 bits would write another port than the one typed and report it as written.
     if (value < 0 || value > 0xFFFF)
         throw InvalidIntegerError(portText);
+    return static_cast<uint16_t>(value);
+}
+
+std::string OctetsParam(const Ipv4Octets& octets) {
+    std::string hex;
+    for (const uint8_t octet : octets) {
+        hex += IntToHex(octet, OctetDigits);
+    }
+    return hex;
+}
+
+std::string PortParam(uint16_t port) {
     // The device takes the port little-endian.
-    return IntToHex(SwapBytes16(value), PortDigits);
+    return IntToHex(SwapBytes16(port), PortDigits);
 }
 
-std::optional<std::string> ModeParam(int radioEntry) {
-    const auto code = ModeCodeForEntry(radioEntry);
-    if (!code)
-        return std::nullopt;
-    return IntToHex(static_cast<uint32_t>(*code), 2) + CodeParamFillHex;
+std::string CodeParam(uint8_t code) {
+    return IntToHex(code, 2) + CodeParamFillHex;
 }
 
-std::optional<std::string> BaudParam(int comboEntry) {
-    const auto code = BaudCodeForEntry(comboEntry);
-    if (!code)
-        return std::nullopt;
-    return IntToHex(static_cast<uint32_t>(*code), 2) + CodeParamFillHex;
+Ipv4Octets FixedConfig::Address(CommandCode step) const {
+    switch (step) {
+    case CommandCode::SubnetMask:
+        return FConfig.subnetMask;
+    case CommandCode::RemoteIp:
+        return FConfig.remoteIp;
+    case CommandCode::Gateway:
+        return FConfig.gateway;
+    default:
+        return FConfig.deviceIp;
+    }
+}
+
+std::optional<std::string> StepParam(CommandCode step, const ConfigSource& source) {
+    switch (step) {
+    case CommandCode::DeviceIp:
+    case CommandCode::SubnetMask:
+    case CommandCode::RemoteIp:
+    case CommandCode::Gateway:
+        return OctetsParam(source.Address(step));
+    case CommandCode::LocalPort:
+        return PortParam(source.Port());
+    case CommandCode::NetworkMode: {
+        const auto code = source.ModeCode();
+        if (!code || !ModeEntryForCode(*code))
+            return std::nullopt;
+        return CodeParam(*code);
+    }
+    case CommandCode::SerialSpeed: {
+        const auto code = source.BaudCode();
+        if (!code || !BaudEntryForCode(*code))
+            return std::nullopt;
+        return CodeParam(*code);
+    }
+    case CommandCode::Commit:
+    case CommandCode::ReadConfig:
+        break;
+    }
+    return CommitParam();
 }

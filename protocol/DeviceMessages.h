@@ -3,6 +3,8 @@
 // Every datagram exchanged with a device: layouts, command codes, the ModeCode and BaudCode tables,
 // the request builders and the reply readers. Requests are composed as hex text and returned as the
 // bytes to send; replies are read from their hex text.
+#include "protocol/DeviceConfig.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -35,17 +37,8 @@ std::string WriteAckText(CommandCode code); // e.g. "01010D0A"
 // MAC text "00-XX-XX-XX-XX-XX" from a ScanReply's hex; none when the reply is under five bytes.
 std::optional<std::string> MacTextFromScanReply(const std::string& replyHex);
 
-struct ConfigRecordFields {
-    int32_t modeCode = 0;
-    int32_t port = 0;
-    std::array<int32_t, 4> deviceIp{};
-    std::array<int32_t, 4> remoteIp{};
-    std::array<int32_t, 4> gateway{};
-    std::array<int32_t, 4> subnetMask{};
-    int32_t baudCode = 0;
-};
 // Never fails: short records clamp to their last byte, an empty one reads 0 everywhere.
-ConfigRecordFields ReadConfigRecord(const std::string& recordHex);
+DeviceConfig ReadConfigRecord(const std::string& recordHex);
 
 // The two code tables, by list entry, both directions. None: no entry / no code.
 std::optional<int> ModeEntryForCode(int32_t code);
@@ -59,10 +52,13 @@ std::optional<int> BaudForEntry(int entry);
 // speed, would be part of the subnet mask, and to a strict reader it is no record.
 std::size_t ConfigRecordMinBytes();
 
-// Parameter encoders for the WriteCommands (hex text). Octet and port texts go through StrToInt and
-// raise EConvertError; an octet outside 0..255 raises it too rather than shift the frame, and so does
-// a port outside 0..65535 rather than travel cut to 16 bits.
-std::string OctetsParam(const std::array<std::string, 4>& octetTexts);
-std::string PortParam(const std::string& portText);   // 0..65535, swapped, four digits
-std::optional<std::string> ModeParam(int radioEntry); // none when nothing is selected
-std::optional<std::string> BaudParam(int comboEntry); // none when nothing is selected
+// The texts of the window's edits as values. They go through StrToInt and raise EConvertError; an
+// octet outside 0..255 raises it too rather than shift the frame, and so does a port outside 0..65535
+// rather than travel cut to 16 bits.
+Ipv4Octets OctetsFromTexts(const std::array<std::string, 4>& octetTexts);
+uint16_t PortFromText(const std::string& portText);
+
+// Parameter encoders for the WriteCommands (hex text).
+std::string OctetsParam(const Ipv4Octets& octets);
+std::string PortParam(uint16_t port); // swapped, four digits
+std::string CodeParam(uint8_t code);  // a mode or speed code, then FFs

@@ -30,7 +30,7 @@ TEST(ApplyFileTest, CsvCellsLeftEmptyKeepTheDevicesValue) {
                         "00:4c:5a:1e:0b:22, , , , ,4002,,\r\n");
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0].line, 2);
-    EXPECT_EQ(rows[0].change.ip, (Octets{192, 168, 4, 11}));
+    EXPECT_EQ(rows[0].change.ip, (Ipv4Octets{192, 168, 4, 11}));
     EXPECT_EQ(rows[0].change.modeEntry, 3);
     EXPECT_EQ(rows[0].change.baudEntry, 8);
     EXPECT_EQ(rows[1].line, 4);

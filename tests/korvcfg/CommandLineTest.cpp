@@ -139,7 +139,7 @@ TEST_F(CommandLineTest, WriteReportsEachStepAndFailuresNameTheDeviceAndStep) {
     EXPECT_EQ(ok.out, "00-4C-5A-1E-0B-21 configured and verified; restart the device to put the new "
                       "settings to use\n");
     EXPECT_NE(ok.err.find("00-4C-5A-1E-0B-21: baud rate acknowledged\n"), std::string::npos) << ok.err;
-    EXPECT_EQ(devices[0].Committed().baud, 0xF4);
+    EXPECT_EQ(devices[0].Committed().baudCode, 0xF4);
 
     const CliRun failed = Run({"write", "00-4C-5A-1E-0B-22", "--gateway", "10.77.1.1"});
     EXPECT_EQ(failed.status, ExitFailed);

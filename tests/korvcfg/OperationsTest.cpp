@@ -95,18 +95,18 @@ TEST_F(OperationsTest, ReadTakesTheRecordOnlyFromTheDevicesAddress) {
     const FoundDevice device = Locate(session->Scan(1500), DeviceA.mac, 1500);
     // Before the record: the device's own short notice, a record one byte short of the speed, a
     // stranger's whole record and a neighbour's record, all naming another configuration.
-    DeviceConfig other;
+    DeviceConfig other = SimulatedDefaults;
     other.port = 9999;
-    other.baud = 0x40;
+    other.baudCode = 0x40;
     net.Deliver(DeviceA.ip, 60000, 60001, StrayBytes(), 50ms);
     net.Deliver(DeviceA.ip, 60000, 60001, ConfigRecordBytes(IdA, other).substr(0, 56), 80ms);
     net.Deliver(StrangerIp, 60000, 60001, ConfigRecordBytes(IdA, other), 100ms);
     net.Deliver("10.77.1.12", 60000, 60001, ConfigRecordBytes("4C5A1E0B22", other), 150ms);
-    const DeviceSettings s = session->Read(device);
+    const DeviceConfig s = session->Read(device);
     EXPECT_EQ(s.port, 4001);
-    EXPECT_EQ(s.Baud(), 115200);
-    EXPECT_EQ(s.ModeName(), "tcp-client");
-    EXPECT_EQ(FormatAddress(s.ip), "10.77.1.11");
+    EXPECT_EQ(Baud(s), 115200);
+    EXPECT_EQ(ModeName(s), "tcp-client");
+    EXPECT_EQ(FormatAddress(s.deviceIp), "10.77.1.11");
     EXPECT_EQ(net.Now(), 1500ms + 300ms);
 }
 
@@ -128,9 +128,9 @@ TEST_F(OperationsTest, WriteSendsTheEightStepsInOrderAndRetriesUntilAcknowledged
     // The device IP step is taken only at its third send.
     FakeDevices devices(net, {"id=" + IdA + ",ip=10.77.1.11,ackfrom=01:3,delay=5"});
     const auto session = Open();
-    DeviceSettings target;
-    target.ip = {192, 168, 4, 11};
-    target.mask = {255, 255, 0, 0};
+    DeviceConfig target;
+    target.deviceIp = {192, 168, 4, 11};
+    target.subnetMask = {255, 255, 0, 0};
     target.gateway = {192, 168, 4, 1};
     target.remoteIp = {192, 168, 4, 2};
     target.port = 4002; // 0x0FA2, low byte first on the wire
@@ -167,7 +167,7 @@ TEST_F(OperationsTest, WriteSendsTheEightStepsInOrderAndRetriesUntilAcknowledged
 TEST_F(OperationsTest, AStepNeverAcknowledgedEndsTheWriteAfterTenSends) {
     FakeDevices devices(net, {"id=" + IdA + ",ip=10.77.1.11,noack=04"});
     const auto session = Open();
-    DeviceSettings target;
+    DeviceConfig target;
     target.baudCode = 0xD0;
     try {
         session->Write(DeviceA, target);
@@ -181,7 +181,7 @@ TEST_F(OperationsTest, AStepNeverAcknowledgedEndsTheWriteAfterTenSends) {
     EXPECT_EQ(CountSent("01" + IdA + "0400FFFFFF"), 10u);
     EXPECT_EQ(sent.back(), "01" + IdA + "0400FFFFFF") << "nothing may follow the failed step";
     EXPECT_EQ(net.Now(), 10000ms);
-    EXPECT_EQ(devices[0].Committed().mode, 0x00);
+    EXPECT_EQ(devices[0].Committed().modeCode, 0x00);
 }
 
 TEST_F(OperationsTest, AcknowledgementsFromElsewhereOrForAnotherStepAreNotTaken) {
@@ -191,7 +191,7 @@ TEST_F(OperationsTest, AcknowledgementsFromElsewhereOrForAnotherStepAreNotTaken)
     AcknowledgeEverythingFrom(StrangerIp);
     AcknowledgeEverythingFrom("10.77.1.12");
     const auto session = Open();
-    DeviceSettings target;
+    DeviceConfig target;
     target.baudCode = 0xD0;
     try {
         session->Write(DeviceA, target);
@@ -208,13 +208,13 @@ TEST_F(OperationsTest, TheCommitCountsWhenAcknowledgedFromTheDeviceIpJustWritten
     // The device takes its new IP on the commit and answers the commit from there only.
     FakeDevices devices(net, {"id=" + IdA + ",ip=10.77.1.11,noack=FF"});
     AcknowledgeEverythingFrom("192.168.4.11");
-    Open()->Write(DeviceA, {.ip = {192, 168, 4, 11}, .baudCode = 0xD0});
+    Open()->Write(DeviceA, {.deviceIp = {192, 168, 4, 11}, .baudCode = 0xD0});
     EXPECT_EQ(CountSent("01" + IdA + "FFFFFFFFFF"), 1u);
 }
 
 TEST_F(OperationsTest, VerifyNamesTheFieldsThatDidNotTakeTheWrite) {
     // A device that acknowledges every step and keeps its old configuration.
-    DeviceConfig kept;
+    DeviceConfig kept = SimulatedDefaults;
     kept.deviceIp = {10, 77, 1, 11};
     kept.gateway = {10, 77, 1, 254};
     net.AddResponder([&](const FakeDatagram& d) {
@@ -233,7 +233,7 @@ TEST_F(OperationsTest, VerifyNamesTheFieldsThatDidNotTakeTheWrite) {
     SettingsChange change;
     change.port = 4100;
     change.baudEntry = 8;
-    const DeviceSettings target = Merged(session->Read(DeviceA), change);
+    const DeviceConfig target = Merged(session->Read(DeviceA), change);
     session->Write(DeviceA, target);
     try {
         session->Verify(DeviceA, target, 1500);

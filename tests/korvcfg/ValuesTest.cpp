@@ -20,8 +20,8 @@ TEST(ValuesTest, MacTextIsTakenInTheWindowsFormWithColonsOrLowerCase) {
 }
 
 TEST(ValuesTest, AddressesAndPortsAreCheckedAtTheirBounds) {
-    EXPECT_EQ(ParseAddress("0.0.0.0", "--ip"), (Octets{0, 0, 0, 0}));
-    EXPECT_EQ(ParseAddress("255.255.255.255", "--ip"), (Octets{255, 255, 255, 255}));
+    EXPECT_EQ(ParseAddress("0.0.0.0", "--ip"), (Ipv4Octets{0, 0, 0, 0}));
+    EXPECT_EQ(ParseAddress("255.255.255.255", "--ip"), (Ipv4Octets{255, 255, 255, 255}));
     for (const char* bad :
          {"256.1.1.1", "1.2.3", "1.2.3.4.5", "1.2.3.-4", "1..3.4", "a.b.c.d", "1.2.3.4 ", ""}) {
         EXPECT_THROW(ParseAddress(bad, "--ip"), InputError) << bad;

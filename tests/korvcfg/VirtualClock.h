@@ -2,9 +2,9 @@
 #pragma once
 // The operations' clock on the fake network's virtual time.
 #include "FakeNetwork.h"
-#include "tools/korvcfg/OpsClock.h"
+#include "net/OpsClock.h"
 
-class VirtualClock : public korvcfg::OpsClock {
+class VirtualClock : public OpsClock {
   public:
     explicit VirtualClock(FakeNetwork& net) : FNet(net) {}
     std::chrono::milliseconds Now() override { return FNet.Now(); }

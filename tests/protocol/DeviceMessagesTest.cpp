@@ -39,22 +39,22 @@ TEST(Requests, ConfigReadRequestIsElevenBytes) {
 }
 
 TEST(Requests, DeviceIpCommandCarriesTheFourOctets) {
-    const auto param = OctetsParam({"192", "168", "1", "7"});
+    const auto param = OctetsParam(OctetsFromTexts({"192", "168", "1", "7"}));
     EXPECT_EQ(param, "C0A80107");
     EXPECT_EQ(WriteCommand(Mac, CommandCode::DeviceIp, param),
               Bytes({0x01, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E, 0x01, 0xC0, 0xA8, 0x01, 0x07}));
 }
 
 TEST(Requests, PortCommandIsNineBytesLowByteFirst) {
-    EXPECT_EQ(WriteCommand(Mac, CommandCode::LocalPort, PortParam("8080")),
+    EXPECT_EQ(WriteCommand(Mac, CommandCode::LocalPort, PortParam(PortFromText("8080"))),
               Bytes({0x01, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E, 0x05, 0x90, 0x1F}));
 }
 
 TEST(Requests, PortIsSentLowByteFirstOverItsWholeRange) {
-    EXPECT_EQ(PortParam("4660"), "3412");
-    EXPECT_EQ(PortParam("0"), "0000");
-    EXPECT_EQ(PortParam("65535"), "FFFF");
-    EXPECT_EQ(PortParam("00080"), "5000");
+    EXPECT_EQ(PortParam(PortFromText("4660")), "3412");
+    EXPECT_EQ(PortParam(PortFromText("0")), "0000");
+    EXPECT_EQ(PortParam(PortFromText("65535")), "FFFF");
+    EXPECT_EQ(PortParam(PortFromText("00080")), "5000");
 }
 
 TEST(Requests, CommitIsCodeAndFourFFs) {
@@ -63,46 +63,55 @@ TEST(Requests, CommitIsCodeAndFourFFs) {
 }
 
 TEST(Requests, SpeedAndModeCommandsCarryTheirCodeThenFFs) {
-    EXPECT_EQ(WriteCommand(Mac, CommandCode::SerialSpeed, *BaudParam(8)),
+    EXPECT_EQ(WriteCommand(Mac, CommandCode::SerialSpeed, CodeParam(*BaudCodeForEntry(8))),
               Bytes({0x01, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E, 0x06, 0xFC, 0xFF, 0xFF, 0xFF}));
     // "UDP 客户端" is entry 3 and carries 04, not 03.
-    EXPECT_EQ(WriteCommand(Mac, CommandCode::NetworkMode, *ModeParam(3)),
+    EXPECT_EQ(WriteCommand(Mac, CommandCode::NetworkMode, CodeParam(*ModeCodeForEntry(3))),
               Bytes({0x01, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E, 0x04, 0x04, 0xFF, 0xFF, 0xFF}));
 }
 
 TEST(Requests, NothingSelectedBuildsNoModeOrSpeed) {
-    EXPECT_FALSE(ModeParam(-1));
-    EXPECT_FALSE(ModeParam(4));
-    EXPECT_FALSE(BaudParam(-1));
-    EXPECT_FALSE(BaudParam(9));
+    EXPECT_FALSE(ModeCodeForEntry(-1));
+    EXPECT_FALSE(ModeCodeForEntry(4));
+    EXPECT_FALSE(BaudCodeForEntry(-1));
+    EXPECT_FALSE(BaudCodeForEntry(9));
 }
 
 // --- Parameter conversion errors --------------------------------------------------------------------
 
 TEST(ParamErrors, EmptyOrNonNumericOctetRaisesWithItsText) {
-    EXPECT_EQ(ConvertErrorOf([] { OctetsParam({"", "1", "2", "3"}); }), "'' is not a valid integer value");
-    EXPECT_EQ(ConvertErrorOf([] { OctetsParam({"10", "1", "x", "3"}); }), "'x' is not a valid integer value");
+    EXPECT_EQ(ConvertErrorOf([] {
+                  OctetsParam(OctetsFromTexts({"", "1", "2", "3"}));
+              }),
+              "'' is not a valid integer value");
+    EXPECT_EQ(ConvertErrorOf([] {
+                  OctetsParam(OctetsFromTexts({"10", "1", "x", "3"}));
+              }),
+              "'x' is not a valid integer value");
 }
 
 TEST(ParamErrors, OctetOutOfRangeRaisesRatherThanShiftTheFrame) {
     EXPECT_EQ(ConvertErrorOf([] {
-                  OctetsParam({"192", "256", "1", "1"});
+                  OctetsParam(OctetsFromTexts({"192", "256", "1", "1"}));
               }),
               "'256' is not a valid integer value");
     EXPECT_EQ(ConvertErrorOf([] {
-                  OctetsParam({"-1", "0", "0", "0"});
+                  OctetsParam(OctetsFromTexts({"-1", "0", "0", "0"}));
               }),
               "'-1' is not a valid integer value");
-    EXPECT_EQ(OctetsParam({"0", "255", "00", "9"}), "00FF0009");
+    EXPECT_EQ(OctetsParam(OctetsFromTexts({"0", "255", "00", "9"})), "00FF0009");
 }
 
 TEST(ParamErrors, PortThatIsNoNumberOrOutOfRangeRaisesWithItsText) {
-    EXPECT_EQ(ConvertErrorOf([] { PortParam(""); }), "'' is not a valid integer value");
-    EXPECT_EQ(ConvertErrorOf([] { PortParam("4294967296"); }), "'4294967296' is not a valid integer value");
+    EXPECT_EQ(ConvertErrorOf([] { PortParam(PortFromText("")); }), "'' is not a valid integer value");
+    EXPECT_EQ(ConvertErrorOf([] { PortParam(PortFromText("4294967296")); }),
+              "'4294967296' is not a valid integer value");
     // Cut to 16 bits these would be other ports (4464, 0, 65535), written and reported as success.
-    EXPECT_EQ(ConvertErrorOf([] { PortParam("70000"); }), "'70000' is not a valid integer value");
-    EXPECT_EQ(ConvertErrorOf([] { PortParam("65536"); }), "'65536' is not a valid integer value");
-    EXPECT_EQ(ConvertErrorOf([] { PortParam("-1"); }), "'-1' is not a valid integer value");
+    EXPECT_EQ(ConvertErrorOf([] { PortParam(PortFromText("70000")); }),
+              "'70000' is not a valid integer value");
+    EXPECT_EQ(ConvertErrorOf([] { PortParam(PortFromText("65536")); }),
+              "'65536' is not a valid integer value");
+    EXPECT_EQ(ConvertErrorOf([] { PortParam(PortFromText("-1")); }), "'-1' is not a valid integer value");
 }
 
 // --- Code tables, both directions by list entry -----------------------------------------------------
@@ -113,8 +122,8 @@ TEST(CodeTables, ModeCodesByEntry) {
         EXPECT_EQ(ModeCodeForEntry(entry), code) << entry;
         EXPECT_EQ(ModeEntryForCode(code), entry) << code;
     }
-    EXPECT_EQ(ModeParam(0), "00FFFFFF");
-    EXPECT_EQ(ModeParam(2), "02FFFFFF");
+    EXPECT_EQ(CodeParam(*ModeCodeForEntry(0)), "00FFFFFF");
+    EXPECT_EQ(CodeParam(*ModeCodeForEntry(2)), "02FFFFFF");
 }
 
 TEST(CodeTables, ModeCodesOutsideTheTableHaveNoEntry) {
@@ -129,8 +138,8 @@ TEST(CodeTables, BaudCodesByEntry) {
         EXPECT_EQ(BaudCodeForEntry(entry), codes[static_cast<size_t>(entry)]) << entry;
         EXPECT_EQ(BaudEntryForCode(codes[static_cast<size_t>(entry)]), entry) << entry;
     }
-    EXPECT_EQ(BaudParam(0), "40FFFFFF");
-    EXPECT_EQ(BaudParam(1), "A0FFFFFF");
+    EXPECT_EQ(CodeParam(*BaudCodeForEntry(0)), "40FFFFFF");
+    EXPECT_EQ(CodeParam(*BaudCodeForEntry(1)), "A0FFFFFF");
 }
 
 TEST(CodeTables, BaudCodesOutsideTheTableHaveNoEntry) {
@@ -201,10 +210,10 @@ TEST(ConfigRecord, ReadsEveryFieldOfAFullRecord) {
     const auto f = ReadConfigRecord(SixtyByteRecord());
     EXPECT_EQ(f.modeCode, 0x04);
     EXPECT_EQ(f.port, 8080);
-    EXPECT_EQ(f.deviceIp, (std::array<int32_t, 4>{140, 141, 142, 143}));
-    EXPECT_EQ(f.remoteIp, (std::array<int32_t, 4>{144, 145, 146, 147}));
-    EXPECT_EQ(f.gateway, (std::array<int32_t, 4>{148, 149, 150, 151}));
-    EXPECT_EQ(f.subnetMask, (std::array<int32_t, 4>{152, 153, 154, 155}));
+    EXPECT_EQ(f.deviceIp, (Ipv4Octets{140, 141, 142, 143}));
+    EXPECT_EQ(f.remoteIp, (Ipv4Octets{144, 145, 146, 147}));
+    EXPECT_EQ(f.gateway, (Ipv4Octets{148, 149, 150, 151}));
+    EXPECT_EQ(f.subnetMask, (Ipv4Octets{152, 153, 154, 155}));
     EXPECT_EQ(f.baudCode, 0xFC);
 }
 
@@ -212,8 +221,8 @@ TEST(ConfigRecord, EmptyReadsZeroEverywhere) {
     const auto f = ReadConfigRecord("");
     EXPECT_EQ(f.modeCode, 0);
     EXPECT_EQ(f.port, 0);
-    EXPECT_EQ(f.deviceIp, (std::array<int32_t, 4>{}));
-    EXPECT_EQ(f.subnetMask, (std::array<int32_t, 4>{}));
+    EXPECT_EQ(f.deviceIp, (Ipv4Octets{}));
+    EXPECT_EQ(f.subnetMask, (Ipv4Octets{}));
     EXPECT_EQ(f.baudCode, 0);
     EXPECT_FALSE(BaudEntryForCode(f.baudCode));
     EXPECT_EQ(ModeEntryForCode(f.modeCode), 0);
@@ -223,7 +232,7 @@ TEST(ConfigRecord, FieldsPastTheEndReadTheLastByte) {
     const auto one = ReadConfigRecord("AB");
     EXPECT_EQ(one.modeCode, 0xAB);
     EXPECT_EQ(one.port, 0xABAB);
-    EXPECT_EQ(one.gateway, (std::array<int32_t, 4>{0xAB, 0xAB, 0xAB, 0xAB}));
+    EXPECT_EQ(one.gateway, (Ipv4Octets{0xAB, 0xAB, 0xAB, 0xAB}));
     EXPECT_EQ(one.baudCode, 0xAB);
 
     // 42 bytes: the device IP is cut at its third octet, everything after reads byte 41.
@@ -231,8 +240,8 @@ TEST(ConfigRecord, FieldsPastTheEndReadTheLastByte) {
     r[40] = 0x0A;
     r[41] = 0x0B;
     const auto f = ReadConfigRecord(BytesToHex(r));
-    EXPECT_EQ(f.deviceIp, (std::array<int32_t, 4>{0x0A, 0x0B, 0x0B, 0x0B}));
-    EXPECT_EQ(f.remoteIp, (std::array<int32_t, 4>{0x0B, 0x0B, 0x0B, 0x0B}));
+    EXPECT_EQ(f.deviceIp, (Ipv4Octets{0x0A, 0x0B, 0x0B, 0x0B}));
+    EXPECT_EQ(f.remoteIp, (Ipv4Octets{0x0B, 0x0B, 0x0B, 0x0B}));
     EXPECT_EQ(f.port, 0x1111);
     EXPECT_EQ(f.baudCode, 0x0B);
 }

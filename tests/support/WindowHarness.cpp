@@ -32,7 +32,7 @@ WindowHarness::WindowHarness(WindowOptions options) : FOptions(options) {
         FBoxes.push_back({box, FForm && FForm->isEnabled(), FForm ? FForm->StatusText() : QString()});
     });
     if (FOptions.virtualTime != nullptr) {
-        SetOperationsWait([this](uint32_t ms) { VirtualWait(ms); });
+        SetOperationsClock(&FClock);
     }
     FForm = std::make_unique<TForm1>();
     Form1 = FForm.get();
@@ -74,7 +74,7 @@ void WindowHarness::Close() {
     Form1 = nullptr;
     FForm.reset();
     if (FOptions.virtualTime != nullptr) {
-        SetOperationsWait({});
+        SetOperationsClock(nullptr);
     }
     RecordNoBoxes();
 }
@@ -156,8 +156,8 @@ bool WindowHarness::RunVirtual(std::chrono::milliseconds deadline, const std::fu
     }
 }
 
-void WindowHarness::VirtualWait(uint32_t ms) {
-    RunVirtual(FOptions.virtualTime->Now() + std::chrono::milliseconds(ms), [] { return false; });
+std::chrono::milliseconds WindowHarness::VirtualClock::Now() {
+    return H.FOptions.virtualTime->Now();
 }
 
 std::vector<QString> WindowHarness::ListTexts(const QListWidget& list) const {

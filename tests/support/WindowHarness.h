@@ -7,6 +7,8 @@
 #include "app/MessageBoxes.h"
 #include "app/Unit1.h"
 
+#include "net/OpsClock.h"
+
 #include <QString>
 
 #include <gtest/gtest.h>
@@ -109,8 +111,21 @@ class WindowHarness {
     void Close();
 
   private:
-    void VirtualWait(uint32_t ms);
     bool RunVirtual(std::chrono::milliseconds deadline, const std::function<bool()>& done);
+
+    // The window's operations on the harness's virtual time: timed actions run during their waits.
+    class VirtualClock : public OpsClock {
+      public:
+        explicit VirtualClock(WindowHarness& harness) : H(harness) {}
+        std::chrono::milliseconds Now() override;
+        bool WaitUntil(std::chrono::milliseconds deadline, const std::function<bool()>& done) override {
+            return H.RunVirtual(deadline, done);
+        }
+
+      private:
+        WindowHarness& H;
+    };
+    VirtualClock FClock{*this};
 
     std::unique_ptr<TForm1> FForm;
     WindowOptions FOptions;

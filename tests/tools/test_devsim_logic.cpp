@@ -82,7 +82,7 @@ TEST(DeviceProfile, ManyGivesDistinctIdsAndConsecutiveAddresses) {
     EXPECT_EQ(group[2].id, "5AD7000006");
     EXPECT_EQ(FormatIpv4(group[1].sourceIp), "10.77.1.255");
     EXPECT_EQ(FormatIpv4(group[2].sourceIp), "10.77.2.0"); // carries into the next octet
-    EXPECT_EQ(group[2].config.mode, 0x02);
+    EXPECT_EQ(group[2].config.modeCode, 0x02);
     EXPECT_EQ(group[0].faults.delayMs, 5);
     EXPECT_EQ(group[2].faults.delayMs, 25);
     EXPECT_THROW(ParseManyProfile("3,mode=02", 1), ProfileError); // no base
@@ -94,7 +94,7 @@ TEST(DeviceProfile, ManyGivesDistinctIdsAndConsecutiveAddresses) {
 // --- answers, as the workstation reads them ------------------------------------------------------------
 
 TEST(DevsimWire, ScanReplyNamesTheDeviceAsTheWorkstationReadsIt) {
-    DeviceConfig c;
+    DeviceConfig c = SimulatedDefaults;
     const std::string reply = BytesToHex(ScanReplyBytes("1A2B3C4D5E", c, ScanReplyShape::Normal));
     EXPECT_EQ(MacTextFromScanReply(reply), Mac);
     EXPECT_EQ(BytesToHex(ScanReplyBytes("1A2B3C4D5E", c, ScanReplyShape::Short)).size(), 6u);
@@ -110,13 +110,13 @@ TEST(DevsimWire, ConfigRecordReadsBackEveryFieldWithTheSpeedLast) {
     const std::string rec = ConfigRecordBytes(s.id, s.config);
     ASSERT_GE(rec.size(), 57u);
     EXPECT_EQ(static_cast<uint8_t>(rec.back()), 0xF4);
-    const ConfigRecordFields f = ReadConfigRecord(BytesToHex(rec));
+    const DeviceConfig f = ReadConfigRecord(BytesToHex(rec));
     EXPECT_EQ(f.modeCode, 0x04);
     EXPECT_EQ(f.port, 8080);
-    EXPECT_EQ(f.deviceIp, (std::array<int32_t, 4>{192, 168, 1, 7}));
-    EXPECT_EQ(f.remoteIp, (std::array<int32_t, 4>{192, 168, 1, 10}));
-    EXPECT_EQ(f.gateway, (std::array<int32_t, 4>{192, 168, 1, 1}));
-    EXPECT_EQ(f.subnetMask, (std::array<int32_t, 4>{255, 255, 254, 0}));
+    EXPECT_EQ(f.deviceIp, (Ipv4Octets{192, 168, 1, 7}));
+    EXPECT_EQ(f.remoteIp, (Ipv4Octets{192, 168, 1, 10}));
+    EXPECT_EQ(f.gateway, (Ipv4Octets{192, 168, 1, 1}));
+    EXPECT_EQ(f.subnetMask, (Ipv4Octets{255, 255, 254, 0}));
     EXPECT_EQ(f.baudCode, 0xF4);
 }
 

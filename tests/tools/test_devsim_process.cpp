@@ -73,7 +73,7 @@ TEST_F(DevsimProcessTest, DevicesAnswerFromTheirOwnAddressesToTheRequesterPort) 
     const auto rec = client.Receive();
     ASSERT_TRUE(rec);
     EXPECT_EQ(rec->fromIp, "10.77.1.200");
-    EXPECT_EQ(ReadConfigRecord(rec->hex).deviceIp, (std::array<int32_t, 4>{10, 77, 1, 200}));
+    EXPECT_EQ(ReadConfigRecord(rec->hex).deviceIp, (Ipv4Octets{10, 77, 1, 200}));
     EXPECT_EQ(sim.Stop(), 0); // SIGTERM ends it cleanly
 }
 
@@ -98,7 +98,7 @@ TEST_F(DevsimProcessTest, StateFileChangesOnlyOnTheCommit) {
               "1A2B3C4D5E ip=10.77.1.7 mode=00 port=8080 devip=192.168.1.7 remoteip=10.77.0.100 "
               "gateway=10.77.1.254 mask=255.255.255.0 baud=FC\n");
     client.Broadcast(Read);
-    const ConfigRecordFields f = ReadConfigRecord(NextHex());
+    const DeviceConfig f = ReadConfigRecord(NextHex());
     EXPECT_EQ(f.port, 8080);
     EXPECT_EQ(f.baudCode, 0xFC);
 }

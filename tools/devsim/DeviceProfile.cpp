@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tools/devsim/DeviceProfile.h"
 
+#include "net/IdStack.h"
+
 #include <cctype>
 #include <cstdio>
 #include <sstream>
@@ -91,7 +93,7 @@ bool ApplyKey(DeviceProfile& profile, const std::string& key, const std::string&
     } else if (key == "ip") {
         profile.sourceIp = ParseIpKey(key, value);
     } else if (key == "mode") {
-        c.mode = ParseHexByte(key, value);
+        c.modeCode = ParseHexByte(key, value);
     } else if (key == "port") {
         c.port = static_cast<uint16_t>(ParseDecimal(key, value, 0, 65535));
     } else if (key == "devip") {
@@ -101,9 +103,9 @@ bool ApplyKey(DeviceProfile& profile, const std::string& key, const std::string&
     } else if (key == "gateway") {
         c.gateway = ParseIpKey(key, value);
     } else if (key == "mask") {
-        c.mask = ParseIpKey(key, value);
+        c.subnetMask = ParseIpKey(key, value);
     } else if (key == "baud") {
-        c.baud = ParseHexByte(key, value);
+        c.baudCode = ParseHexByte(key, value);
     } else if (key == "delay") {
         f.delayMs = static_cast<int>(ParseDecimal(key, value, 0, 600000));
     } else if (key == "ackfrom") {
@@ -171,25 +173,15 @@ Ipv4 FromHost(uint32_t v) {
 } // namespace
 
 std::optional<Ipv4> ParseIpv4(const std::string& text) {
-    const auto parts = Split(text, '.');
-    if (parts.size() != 4)
+    uint8_t bytes[4];
+    if (!ParseDottedQuad(text, bytes))
         return std::nullopt;
-    Ipv4 ip{};
-    for (size_t i = 0; i < 4; ++i) {
-        const auto& p = parts[i];
-        if (p.empty() || p.size() > 3 || p.find_first_not_of("0123456789") != std::string::npos)
-            return std::nullopt;
-        const int v = std::stoi(p);
-        if (v > 255)
-            return std::nullopt;
-        ip[i] = static_cast<uint8_t>(v);
-    }
-    return ip;
+    return Ipv4{bytes[0], bytes[1], bytes[2], bytes[3]};
 }
 
 std::string FormatIpv4(const Ipv4& ip) {
-    return std::to_string(ip[0]) + "." + std::to_string(ip[1]) + "." + std::to_string(ip[2]) + "." +
-           std::to_string(ip[3]);
+    const uint8_t bytes[4] = {ip[0], ip[1], ip[2], ip[3]};
+    return DottedQuad(bytes);
 }
 
 DeviceProfile ParseDeviceProfile(const std::string& text, int ordinal) {
@@ -254,10 +246,10 @@ std::vector<DeviceProfile> ParseManyProfile(const std::string& text, int firstOr
 
 std::string FormatStateLine(const DeviceProfile& profile, const DeviceConfig& c) {
     char hex[2][3];
-    std::snprintf(hex[0], sizeof hex[0], "%02X", c.mode);
-    std::snprintf(hex[1], sizeof hex[1], "%02X", c.baud);
+    std::snprintf(hex[0], sizeof hex[0], "%02X", c.modeCode);
+    std::snprintf(hex[1], sizeof hex[1], "%02X", c.baudCode);
     return profile.id + " ip=" + FormatIpv4(profile.sourceIp) + " mode=" + hex[0] +
            " port=" + std::to_string(c.port) + " devip=" + FormatIpv4(c.deviceIp) +
            " remoteip=" + FormatIpv4(c.remoteIp) + " gateway=" + FormatIpv4(c.gateway) +
-           " mask=" + FormatIpv4(c.mask) + " baud=" + hex[1];
+           " mask=" + FormatIpv4(c.subnetMask) + " baud=" + hex[1];
 }

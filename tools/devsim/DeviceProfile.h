@@ -2,6 +2,8 @@
 #pragma once
 // What one simulated device is: its identity, the configuration it answers with, and the faults it
 // plays. Parsed from the command line; pure data, no sockets.
+#include "protocol/DeviceConfig.h"
+
 #include <array>
 #include <cstdint>
 #include <map>
@@ -11,19 +13,14 @@
 #include <string>
 #include <vector>
 
-using Ipv4 = std::array<uint8_t, 4>;
+using Ipv4 = Ipv4Octets;
 
-struct DeviceConfig {
-    uint8_t mode = 0x00;
-    uint16_t port = 4001;
-    Ipv4 deviceIp{};
-    Ipv4 remoteIp{10, 77, 0, 100};
-    Ipv4 gateway{};
-    Ipv4 mask{255, 255, 255, 0};
-    uint8_t baud = 0xD0; // 9600
-
-    bool operator==(const DeviceConfig&) const = default;
-};
+// What a device answers with when its command line names nothing else.
+inline constexpr DeviceConfig SimulatedDefaults{.modeCode = 0x00,
+                                                .port = 4001,
+                                                .remoteIp = {10, 77, 0, 100},
+                                                .subnetMask = {255, 255, 255, 0},
+                                                .baudCode = 0xD0};
 
 enum class ScanReplyShape { Normal, Short, Malformed };
 
@@ -41,7 +38,7 @@ struct FaultKnobs {
 struct DeviceProfile {
     std::string id; // ten upper-case hex digits
     Ipv4 sourceIp{};
-    DeviceConfig config;
+    DeviceConfig config = SimulatedDefaults;
     FaultKnobs faults;
 };
 

@@ -120,8 +120,8 @@ std::string ScanReplyBytes(const std::string& deviceId, const DeviceConfig& c, S
     Put(reply, 1, c.deviceIp);
     reply.append(2, '\0');
     PutLe16(reply, 5, c.port);
-    reply += static_cast<char>(c.mode);
-    reply += static_cast<char>(c.baud);
+    reply += static_cast<char>(c.modeCode);
+    reply += static_cast<char>(c.baudCode);
     reply += '\0';
     reply += IdBytesOf(deviceId);
     reply += static_cast<char>(FirmwareVersion);
@@ -132,7 +132,7 @@ std::string ScanReplyBytes(const std::string& deviceId, const DeviceConfig& c, S
 
 std::string ConfigRecordBytes(const std::string& deviceId, const DeviceConfig& c) {
     std::string rec(ConfigRecordSize, '\0');
-    rec[RecMode] = static_cast<char>(c.mode);
+    rec[RecMode] = static_cast<char>(c.modeCode);
     rec[RecIdleTimeout] = 5;
     rec.replace(RecMac + 1, IdBytes, IdBytesOf(deviceId));
     PutLe16(rec, RecPort, c.port);
@@ -149,7 +149,7 @@ std::string ConfigRecordBytes(const std::string& deviceId, const DeviceConfig& c
     Put(rec, RecDeviceIp, c.deviceIp);
     Put(rec, RecRemoteIp, c.remoteIp);
     Put(rec, RecGateway, c.gateway);
-    Put(rec, RecMask, c.mask);
+    Put(rec, RecMask, c.subnetMask);
     Put(rec, RecDns, c.gateway);
     rec[RecDhcp] = 0;
     rec[RecReserved] = '\xFF';
@@ -157,7 +157,7 @@ std::string ConfigRecordBytes(const std::string& deviceId, const DeviceConfig& c
     for (size_t i = 0; i < RecChecksum; ++i)
         sum = static_cast<uint8_t>(sum + static_cast<uint8_t>(rec[i]));
     rec[RecChecksum] = static_cast<char>(sum);
-    rec[RecBaud] = static_cast<char>(c.baud);
+    rec[RecBaud] = static_cast<char>(c.baudCode);
     return rec;
 }
 

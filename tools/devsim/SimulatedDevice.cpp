@@ -32,7 +32,7 @@ void SimulatedDevice::Buffer(uint8_t code, const std::string& p) {
         pending_.deviceIp = Octets(p);
         break;
     case CommandCode::SubnetMask:
-        pending_.mask = Octets(p);
+        pending_.subnetMask = Octets(p);
         break;
     case CommandCode::RemoteIp:
         pending_.remoteIp = Octets(p);
@@ -41,10 +41,10 @@ void SimulatedDevice::Buffer(uint8_t code, const std::string& p) {
         pending_.gateway = Octets(p);
         break;
     case CommandCode::NetworkMode:
-        pending_.mode = static_cast<uint8_t>(p[0]);
+        pending_.modeCode = static_cast<uint8_t>(p[0]);
         break;
     case CommandCode::SerialSpeed:
-        pending_.baud = static_cast<uint8_t>(p[0]);
+        pending_.baudCode = static_cast<uint8_t>(p[0]);
         break;
     case CommandCode::LocalPort: // low byte first on the wire
         pending_.port = static_cast<uint16_t>(static_cast<uint8_t>(p[0]) | static_cast<uint8_t>(p[1]) << 8);

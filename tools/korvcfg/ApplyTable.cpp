@@ -4,6 +4,7 @@
 #include "protocol/WriteSequence.h"
 #include "tools/korvcfg/Json.h"
 
+#include <algorithm>
 #include <array>
 #include <map>
 #include <sstream>
@@ -12,40 +13,21 @@ namespace korvcfg {
 
 namespace {
 
-constexpr std::array<const char*, 8> Columns = {"mac",       "ip",   "mask", "gateway",
-                                                "remote_ip", "port", "mode", "baud"};
-
 [[noreturn]] void FailAt(int line, const std::string& what) {
     throw InputError("line " + std::to_string(line) + ": " + what);
 }
 
 bool IsColumn(const std::string& name) {
-    for (const char* column : Columns) {
-        if (name == column) {
-            return true;
-        }
-    }
-    return false;
+    return name == "mac" || std::any_of(ConfigFields.begin(), ConfigFields.end(),
+                                        [&](const ConfigField& field) { return name == field.name; });
 }
 
 // Sets the one field named column from text; the value errors carry no line, the caller adds it.
 void SetField(ApplyRow& row, const std::string& column, const std::string& text) {
     if (column == "mac") {
         row.mac = ParseMac(text);
-    } else if (column == "ip") {
-        row.change.ip = ParseAddress(text, "ip");
-    } else if (column == "mask") {
-        row.change.mask = ParseAddress(text, "mask");
-    } else if (column == "gateway") {
-        row.change.gateway = ParseAddress(text, "gateway");
-    } else if (column == "remote_ip") {
-        row.change.remoteIp = ParseAddress(text, "remote_ip");
-    } else if (column == "port") {
-        row.change.port = ParsePort(text);
-    } else if (column == "mode") {
-        row.change.modeEntry = ParseModeName(text);
-    } else if (column == "baud") {
-        row.change.baudEntry = ParseBaud(text);
+    } else {
+        FieldNamed(column).parse(row.change, text, column);
     }
 }
 
@@ -85,8 +67,7 @@ std::vector<ApplyRow> ParseCsv(const std::string& content) {
             std::map<std::string, int> seen;
             for (const std::string& name : cells) {
                 if (!IsColumn(name)) {
-                    FailAt(number, "unknown column '" + name +
-                                       "'; the header is mac,ip,mask,gateway,remote_ip,port,mode,baud");
+                    FailAt(number, "unknown column '" + name + "'; the header is " + ApplyHeader());
                 }
                 if (seen[name]++ > 0) {
                     FailAt(number, "column '" + name + "' appears twice in the header");
@@ -120,8 +101,7 @@ std::vector<ApplyRow> ParseCsv(const std::string& content) {
         rows.push_back(std::move(row));
     }
     if (header.empty()) {
-        throw InputError(
-            "the file is empty: a header line mac,ip,mask,gateway,remote_ip,port,mode,baud is expected");
+        throw InputError("the file is empty: a header line " + ApplyHeader() + " is expected");
     }
     return rows;
 }
@@ -180,6 +160,14 @@ std::vector<ApplyRow> ParseJsonTable(const std::string& content) {
 
 } // namespace
 
+std::string ApplyHeader() {
+    std::string header = "mac";
+    for (const ConfigField& field : ConfigFields) {
+        header += std::string(",") + field.name;
+    }
+    return header;
+}
+
 std::vector<ApplyRow> ParseApplyTable(const std::string& content) {
     std::string text = content;
     if (text.rfind("\xEF\xBB\xBF", 0) == 0) {
@@ -208,7 +196,7 @@ std::vector<ApplyResult> ApplyTable(DeviceSession& session, const std::vector<Ap
         ApplyResult result{row.mac, false, ""};
         try {
             const FoundDevice device = Locate(found, row.mac, ScanWaitMs);
-            const DeviceSettings target = Merged(session.Read(device), row.change);
+            const DeviceConfig target = Merged(session.Read(device), row.change);
             session.Write(device, target);
             if (verify) {
                 session.Verify(device, target, ScanWaitMs);

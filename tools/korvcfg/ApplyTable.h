@@ -15,6 +15,8 @@ struct ApplyRow {
     SettingsChange change;
 };
 
+// "mac,ip,mask,...": the columns of a CSV table, in the order korvcfg prints them.
+std::string ApplyHeader();
 // InputError "line N: ..." for a malformed file, an unknown column or key, or an invalid value.
 std::vector<ApplyRow> ParseApplyTable(const std::string& content);
 

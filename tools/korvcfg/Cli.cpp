@@ -221,36 +221,32 @@ OpsMessages MessagesTo(std::ostream& err) {
                        }};
 }
 
-std::string JsonOrNull(const std::optional<std::string>& text) {
-    return text ? JsonQuote(*text) : "null";
+std::string ConfigJson(const std::string& mac, const DeviceConfig& config) {
+    JsonObject object;
+    object.String("mac", mac);
+    for (const ConfigField& field : ConfigFields) {
+        const std::string shown = field.shown(config);
+        if (!field.known(config)) {
+            object.Raw(field.name, "null");
+        } else if (field.number) {
+            object.Raw(field.name, shown);
+        } else {
+            object.String(field.name, shown);
+        }
+    }
+    return object.Text();
 }
 
-std::string NumberOrNull(const std::optional<int>& value) {
-    return value ? std::to_string(*value) : "null";
-}
-
-void PrintSettings(std::ostream& out, const std::string& mac, const DeviceSettings& s, bool json) {
+void PrintSettings(std::ostream& out, const std::string& mac, const DeviceConfig& config, bool json) {
     if (json) {
-        out << "{\"mac\": " << JsonQuote(mac) << ", \"ip\": " << JsonQuote(FormatAddress(s.ip))
-            << ", \"mask\": " << JsonQuote(FormatAddress(s.mask))
-            << ", \"gateway\": " << JsonQuote(FormatAddress(s.gateway))
-            << ", \"remote_ip\": " << JsonQuote(FormatAddress(s.remoteIp)) << ", \"port\": " << s.port
-            << ", \"mode\": " << JsonOrNull(s.ModeName()) << ", \"baud\": " << NumberOrNull(s.Baud())
-            << "}\n";
+        out << ConfigJson(mac, config) << "\n";
         return;
     }
-    const auto code = [](int32_t value) {
-        static constexpr char Hex[] = "0123456789ABCDEF";
-        return std::string("unknown (code ") + Hex[(value >> 4) & 0xF] + Hex[value & 0xF] + ")";
-    };
-    out << "mac: " << mac << "\n"
-        << "ip: " << FormatAddress(s.ip) << "\n"
-        << "mask: " << FormatAddress(s.mask) << "\n"
-        << "gateway: " << FormatAddress(s.gateway) << "\n"
-        << "remote_ip: " << FormatAddress(s.remoteIp) << "\n"
-        << "port: " << s.port << "\n"
-        << "mode: " << s.ModeName().value_or(code(s.modeCode)) << "\n"
-        << "baud: " << (s.Baud() ? std::to_string(*s.Baud()) : code(s.baudCode)) << "\n";
+    out << "mac: " << mac << "\n";
+    for (const ConfigField& field : ConfigFields) {
+        const std::string shown = field.shown(config);
+        out << field.name << ": " << (field.known(config) ? shown : "unknown (" + shown + ")") << "\n";
+    }
 }
 
 int Scan(const ParsedArgs& parsed, std::ostream& out, std::ostream& err, OpsClock& clock) {
@@ -260,12 +256,11 @@ int Scan(const ParsedArgs& parsed, std::ostream& out, std::ostream& err, OpsCloc
     Open(session, parsed);
     const std::vector<FoundDevice> found = session.Scan(waitMs);
     if (parsed.flags.count("--json") != 0) {
-        out << "[";
-        for (std::size_t i = 0; i < found.size(); ++i) {
-            out << (i == 0 ? "\n" : ",\n") << "  {\"ip\": " << JsonQuote(found[i].ip)
-                << ", \"mac\": " << JsonQuote(found[i].mac) << "}";
+        std::vector<std::string> items;
+        for (const FoundDevice& device : found) {
+            items.push_back(JsonObject().String("ip", device.ip).String("mac", device.mac).Text());
         }
-        out << (found.empty() ? "]\n" : "\n]\n");
+        out << JsonArray(items);
     } else {
         for (const FoundDevice& device : found) {
             out << device.ip << "  " << device.mac << "\n";
@@ -291,26 +286,17 @@ int Read(const ParsedArgs& parsed, std::ostream& out, std::ostream& err, OpsCloc
 int Write(const ParsedArgs& parsed, std::ostream& out, std::ostream& err, OpsClock& clock) {
     const std::string mac = ParseMac(parsed.positionals[0]);
     SettingsChange change;
-    if (const auto v = Value(parsed, "--ip"))
-        change.ip = ParseAddress(*v, "--ip");
-    if (const auto v = Value(parsed, "--mask"))
-        change.mask = ParseAddress(*v, "--mask");
-    if (const auto v = Value(parsed, "--gateway"))
-        change.gateway = ParseAddress(*v, "--gateway");
-    if (const auto v = Value(parsed, "--remote-ip"))
-        change.remoteIp = ParseAddress(*v, "--remote-ip");
-    if (const auto v = Value(parsed, "--port"))
-        change.port = ParsePort(*v);
-    if (const auto v = Value(parsed, "--mode"))
-        change.modeEntry = ParseModeName(*v);
-    if (const auto v = Value(parsed, "--baud"))
-        change.baudEntry = ParseBaud(*v);
+    for (const ConfigField& field : ConfigFields) {
+        if (const auto v = Value(parsed, WriteOption(field))) {
+            field.parse(change, *v, WriteOption(field));
+        }
+    }
     const bool verify = parsed.flags.count("--verify") != 0;
 
     DeviceSession session(clock, MessagesTo(err));
     Open(session, parsed);
     const FoundDevice device = Locate(session.Scan(ScanWaitMs), mac, ScanWaitMs);
-    const DeviceSettings target = Merged(session.Read(device), change);
+    const DeviceConfig target = Merged(session.Read(device), change);
     session.Write(device, target);
     if (verify) {
         session.Verify(device, target, ScanWaitMs);
@@ -345,22 +331,21 @@ int Apply(const ParsedArgs& parsed, std::ostream& out, std::ostream& err, OpsClo
     Open(session, parsed);
     const std::vector<ApplyResult> results = ApplyTable(session, rows, parsed.flags.count("--verify") != 0);
     std::size_t failed = 0;
-    if (json) {
-        out << "[";
-    }
-    for (std::size_t i = 0; i < results.size(); ++i) {
-        const ApplyResult& r = results[i];
+    std::vector<std::string> items;
+    for (const ApplyResult& r : results) {
         failed += r.ok ? 0 : 1;
         if (json) {
-            out << (i == 0 ? "\n" : ",\n") << "  {\"mac\": " << JsonQuote(r.mac)
-                << ", \"ok\": " << (r.ok ? "true" : "false")
-                << ", \"error\": " << (r.ok ? "null" : JsonQuote(r.error)) << "}";
+            items.push_back(JsonObject()
+                                .String("mac", r.mac)
+                                .Raw("ok", r.ok ? "true" : "false")
+                                .Raw("error", r.ok ? "null" : JsonQuote(r.error))
+                                .Text());
         } else {
             out << r.mac << "  " << (r.ok ? "ok" : "FAILED: " + r.error) << "\n";
         }
     }
     if (json) {
-        out << "\n]\n";
+        out << JsonArray(items);
     }
     // With --json the summary stays off standard output, which holds the one JSON document.
     std::ostream& summary = json ? err : out;

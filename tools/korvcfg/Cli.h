@@ -2,7 +2,7 @@
 #pragma once
 // The command line of korvcfg: parses the arguments into the operations and prints what they return.
 // Results go to out, progress, warnings and errors to err; the return value is the exit status.
-#include "tools/korvcfg/OpsClock.h"
+#include "net/OpsClock.h"
 
 #include <ostream>
 #include <string>

@@ -14,144 +14,41 @@ namespace korvcfg {
 
 namespace {
 
-Octets ToOctets(const std::array<int32_t, 4>& values) {
-    // The record reader yields single bytes, so every value already fits.
-    return {static_cast<uint8_t>(values[0]), static_cast<uint8_t>(values[1]), static_cast<uint8_t>(values[2]),
-            static_cast<uint8_t>(values[3])};
-}
-
-std::array<std::string, 4> OctetTexts(const Octets& octets) {
-    return {std::to_string(octets[0]), std::to_string(octets[1]), std::to_string(octets[2]),
-            std::to_string(octets[3])};
-}
-
 std::string Named(const FoundDevice& device) {
     return device.mac + " (" + device.ip + ")";
 }
 
-std::string CodeText(int32_t code) {
+std::string HexByte(int32_t code) {
     return BytesToHex(std::string(1, static_cast<char>(code & 0xFF)));
-}
-
-std::string FieldValue(const DeviceSettings& s, const std::string& field) {
-    if (field == "ip")
-        return FormatAddress(s.ip);
-    if (field == "mask")
-        return FormatAddress(s.mask);
-    if (field == "gateway")
-        return FormatAddress(s.gateway);
-    if (field == "remote_ip")
-        return FormatAddress(s.remoteIp);
-    if (field == "port")
-        return std::to_string(s.port);
-    if (field == "mode")
-        return s.ModeName().value_or("code " + CodeText(s.modeCode));
-    const auto baud = s.Baud();
-    return baud ? std::to_string(*baud) : "code " + CodeText(s.baudCode);
-}
-
-// The parameter of each step, all worked out before the first send: a value that cannot be written
-// must stop the write before the device has taken any part of it.
-std::vector<std::string> StepParams(const FoundDevice& device, const DeviceSettings& target) {
-    std::vector<std::string> params;
-    for (const WriteStepInfo& step : WriteSequence) {
-        std::optional<std::string> param;
-        switch (step.code) {
-        case CommandCode::DeviceIp:
-            param = OctetsParam(OctetTexts(target.ip));
-            break;
-        case CommandCode::SubnetMask:
-            param = OctetsParam(OctetTexts(target.mask));
-            break;
-        case CommandCode::RemoteIp:
-            param = OctetsParam(OctetTexts(target.remoteIp));
-            break;
-        case CommandCode::Gateway:
-            param = OctetsParam(OctetTexts(target.gateway));
-            break;
-        case CommandCode::LocalPort:
-            param = PortParam(std::to_string(target.port));
-            break;
-        case CommandCode::NetworkMode:
-            param = target.ModeEntry() ? ModeParam(*target.ModeEntry()) : std::nullopt;
-            if (!param) {
-                throw OpsError(OpsError::Kind::UnknownCode,
-                               Named(device) + " reports network mode code " + CodeText(target.modeCode) +
-                                   ", which names no mode; give --mode to write it (nothing was written)");
-            }
-            break;
-        case CommandCode::SerialSpeed:
-            param = target.BaudEntry() ? BaudParam(*target.BaudEntry()) : std::nullopt;
-            if (!param) {
-                throw OpsError(OpsError::Kind::UnknownCode,
-                               Named(device) + " reports speed code " + CodeText(target.baudCode) +
-                                   ", which names no speed; give --baud to write it (nothing was written)");
-            }
-            break;
-        case CommandCode::Commit:
-        case CommandCode::ReadConfig:
-            param = CommitParam();
-            break;
-        }
-        params.push_back(*param);
-    }
-    return params;
 }
 
 } // namespace
 
-std::optional<int> DeviceSettings::ModeEntry() const {
-    return ModeEntryForCode(modeCode);
-}
-
-std::optional<int> DeviceSettings::BaudEntry() const {
-    return BaudEntryForCode(baudCode);
-}
-
-std::optional<std::string> DeviceSettings::ModeName() const {
-    const auto entry = ModeEntry();
-    return entry ? ModeNameOfEntry(*entry) : std::nullopt;
-}
-
-std::optional<int> DeviceSettings::Baud() const {
-    const auto entry = BaudEntry();
-    return entry ? BaudForEntry(*entry) : std::nullopt;
-}
-
-DeviceSettings Merged(const DeviceSettings& current, const SettingsChange& change) {
-    DeviceSettings s = current;
-    s.ip = change.ip.value_or(s.ip);
-    s.mask = change.mask.value_or(s.mask);
-    s.gateway = change.gateway.value_or(s.gateway);
-    s.remoteIp = change.remoteIp.value_or(s.remoteIp);
-    s.port = change.port.value_or(s.port);
-    if (change.modeEntry) {
-        s.modeCode = ModeCodeForEntry(*change.modeEntry).value_or(s.modeCode);
+// A write's replies are those from the address at which the scan found the device; the commit's may
+// also come from the device IP being written, which the device may take at once.
+class DeviceSession::Link : public WriteLink {
+  public:
+    Link(DeviceSession& session, const FoundDevice& device, const DeviceConfig& target)
+        : S(session), FDevice(device), FWrittenIp(FormatAddress(target.deviceIp)) {}
+    void ForgetReplies() override { S.FInbox.clear(); }
+    void Send(CommandCode step, const std::string& bytes) override {
+        if (step == CommandCode::Commit) {
+            S.FCommitSentAt = S.FClock.Now();
+        }
+        S.Send(bytes);
     }
-    if (change.baudEntry) {
-        s.baudCode = BaudCodeForEntry(*change.baudEntry).value_or(s.baudCode);
+    void Await(CommandCode step, uint32_t waitMs,
+               const std::function<bool(const std::string&)>& take) override {
+        S.Await(waitMs, [&](const Datagram& d) {
+            return (d.ip == FDevice.ip || (step == CommandCode::Commit && d.ip == FWrittenIp)) && take(d.hex);
+        });
     }
-    return s;
-}
 
-std::vector<std::string> DifferingFields(const DeviceSettings& a, const DeviceSettings& b) {
-    std::vector<std::string> fields;
-    if (a.ip != b.ip)
-        fields.push_back("ip");
-    if (a.mask != b.mask)
-        fields.push_back("mask");
-    if (a.gateway != b.gateway)
-        fields.push_back("gateway");
-    if (a.remoteIp != b.remoteIp)
-        fields.push_back("remote_ip");
-    if (a.port != b.port)
-        fields.push_back("port");
-    if (a.modeCode != b.modeCode)
-        fields.push_back("mode");
-    if (a.baudCode != b.baudCode)
-        fields.push_back("baud");
-    return fields;
-}
+  private:
+    DeviceSession& S;
+    const FoundDevice& FDevice;
+    const std::string FWrittenIp;
+};
 
 DeviceSession::DeviceSession(OpsClock& clock, OpsMessages messages)
     : FClock(clock), FMessages(std::move(messages)) {}
@@ -199,6 +96,10 @@ void DeviceSession::Send(const std::string& bytes) {
 bool DeviceSession::SendAndAwait(const std::string& bytes, uint32_t waitMs,
                                  const std::function<bool(const Datagram&)>& take) {
     Send(bytes);
+    return Await(waitMs, take);
+}
+
+bool DeviceSession::Await(uint32_t waitMs, const std::function<bool(const Datagram&)>& take) {
     const auto deadline = FClock.Now() + std::chrono::milliseconds(waitMs);
     return FClock.WaitUntil(deadline, [&] {
         while (!FInbox.empty()) {
@@ -254,7 +155,7 @@ std::vector<FoundDevice> DeviceSession::Scan(uint32_t waitMs) {
     return found;
 }
 
-DeviceSettings DeviceSession::Read(const FoundDevice& device) {
+DeviceConfig DeviceSession::Read(const FoundDevice& device) {
     FInbox.clear();
     const std::size_t recordDigits = 2 * ConfigRecordMinBytes();
     std::string record;
@@ -268,16 +169,7 @@ DeviceSettings DeviceSession::Read(const FoundDevice& device) {
             return true;
         });
         if (got) {
-            const ConfigRecordFields f = ReadConfigRecord(record);
-            DeviceSettings s;
-            s.ip = ToOctets(f.deviceIp);
-            s.mask = ToOctets(f.subnetMask);
-            s.gateway = ToOctets(f.gateway);
-            s.remoteIp = ToOctets(f.remoteIp);
-            s.port = static_cast<uint16_t>(f.port);
-            s.modeCode = f.modeCode;
-            s.baudCode = f.baudCode;
-            return s;
+            return ReadConfigRecord(record);
         }
     }
     throw OpsError(OpsError::Kind::NoAnswer, Named(device) + " did not answer the configuration read (" +
@@ -285,57 +177,48 @@ DeviceSettings DeviceSession::Read(const FoundDevice& device) {
                                                  std::to_string(RecordWaitMs) + " ms each)");
 }
 
-void DeviceSession::Write(const FoundDevice& device, const DeviceSettings& target) {
-    const std::vector<std::string> params = StepParams(device, target);
-    // The device may take its new IP on the commit and acknowledge it from there.
-    const std::string writtenIp = FormatAddress(target.ip);
-    for (std::size_t i = 0; i < WriteSequence.size(); ++i) {
-        const WriteStepInfo& step = WriteSequence[i];
-        const std::string request = WriteCommand(device.mac, step.code, params[i]);
-        const std::string ack = WriteAckText(step.code);
-        const auto fromDevice = [&](const std::string& ip) {
-            return ip == device.ip || (step.code == CommandCode::Commit && ip == writtenIp);
-        };
-        FInbox.clear();
-        bool acknowledged = false;
-        int sends = 0;
-        // Unlike the window, the acknowledgement of the last send counts too: it is waited for all the
-        // same, and a device that took the value should not be reported as having refused it.
-        while (!acknowledged && sends < SendsPerWriteStep) {
-            ++sends;
-            if (step.code == CommandCode::Commit) {
-                FCommitSentAt = FClock.Now();
+void DeviceSession::Write(const FoundDevice& device, const DeviceConfig& target) {
+    Link link(*this, device, target);
+    const WriteOutcome outcome = RunWrite(
+        KorvcfgWritePolicy, device.mac, FixedConfig(target), link, [&](const WriteStepInfo& step, int sends) {
+            if (FMessages.progress) {
+                FMessages.progress(device.mac + ": " + step.name + " acknowledged" +
+                                   (sends > 1 ? " (send " + std::to_string(sends) + ")" : ""));
             }
-            acknowledged = SendAndAwait(request, step.waitMs,
-                                        [&](const Datagram& d) { return fromDevice(d.ip) && d.hex == ack; });
-        }
-        if (!acknowledged) {
-            throw OpsError(OpsError::Kind::NotAcknowledged,
-                           Named(device) + ": the " + step.name + " step was not acknowledged after " +
-                               std::to_string(sends) + " sends; nothing after it was sent");
-        }
-        if (FMessages.progress) {
-            FMessages.progress(device.mac + ": " + step.name + " acknowledged" +
-                               (sends > 1 ? " (send " + std::to_string(sends) + ")" : ""));
-        }
+        });
+    if (!outcome.failedStep) {
+        return;
     }
+    const WriteStepInfo& step = WriteSequence[*outcome.failedStep];
+    if (outcome.nothingSent) {
+        const bool mode = step.code == CommandCode::NetworkMode;
+        throw OpsError(OpsError::Kind::UnknownCode,
+                       Named(device) + " reports " + (mode ? "network mode" : "speed") + " code " +
+                           HexByte(mode ? target.modeCode : target.baudCode) + ", which names no " +
+                           (mode ? "mode; give --mode" : "speed; give --baud") +
+                           " to write it (nothing was written)");
+    }
+    throw OpsError(OpsError::Kind::NotAcknowledged,
+                   Named(device) + ": the " + step.name + " step was not acknowledged after " +
+                       std::to_string(SendsPerWriteStep) + " sends; nothing after it was sent");
 }
 
-void DeviceSession::Verify(const FoundDevice& device, const DeviceSettings& written, uint32_t scanWaitMs) {
+void DeviceSession::Verify(const FoundDevice& device, const DeviceConfig& written, uint32_t scanWaitMs) {
     // The device takes the whole configuration on the commit; asking before the commit's wait is over
     // could find it busy with that.
     const auto commitWait = std::chrono::milliseconds(WriteSequence.back().waitMs);
     FClock.WaitUntil(FCommitSentAt + commitWait, [] { return false; });
     const FoundDevice again = Locate(Scan(scanWaitMs), device.mac, scanWaitMs);
-    const DeviceSettings readBack = Read(again);
+    const DeviceConfig readBack = Read(again);
     const std::vector<std::string> differing = DifferingFields(written, readBack);
     if (differing.empty()) {
         return;
     }
     std::string fields;
     for (const std::string& field : differing) {
-        fields += (fields.empty() ? "" : ", ") + field + " (wrote " + FieldValue(written, field) +
-                  ", reads " + FieldValue(readBack, field) + ")";
+        const ConfigField& f = FieldNamed(field);
+        fields += (fields.empty() ? "" : ", ") + field + " (wrote " + f.shown(written) + ", reads " +
+                  f.shown(readBack) + ")";
     }
     throw OpsError(OpsError::Kind::Mismatch,
                    Named(again) + ": read back after the commit, differs from what was written in " + fields);

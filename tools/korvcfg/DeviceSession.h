@@ -6,7 +6,8 @@
 // at which the scan found the device (the commit's also from the device IP being written, which the
 // device may take at once), so a stranger's datagram or another device's late reply is never taken
 // for one.
-#include "tools/korvcfg/OpsClock.h"
+#include "net/OpsClock.h"
+#include "protocol/DeviceConfig.h"
 #include "tools/korvcfg/Values.h"
 
 #include <cstdint>
@@ -44,34 +45,6 @@ struct FoundDevice {
     bool operator==(const FoundDevice&) const = default;
 };
 
-// A device's configuration. Mode and speed stay codes, as the device reports them; a code outside
-// the tables is kept and shown as such rather than guessed at.
-struct DeviceSettings {
-    Octets ip{};
-    Octets mask{};
-    Octets gateway{};
-    Octets remoteIp{};
-    uint16_t port = 0;
-    int32_t modeCode = 0;
-    int32_t baudCode = 0;
-
-    std::optional<int> ModeEntry() const;
-    std::optional<int> BaudEntry() const;
-    std::optional<std::string> ModeName() const;
-    std::optional<int> Baud() const;
-};
-
-// What to change; an empty member keeps the device's value.
-struct SettingsChange {
-    std::optional<Octets> ip, mask, gateway, remoteIp;
-    std::optional<uint16_t> port;
-    std::optional<int> modeEntry, baudEntry;
-};
-
-DeviceSettings Merged(const DeviceSettings& current, const SettingsChange& change);
-// The names of the fields (as korvcfg prints them) in which two configurations differ.
-std::vector<std::string> DifferingFields(const DeviceSettings& a, const DeviceSettings& b);
-
 struct OpsMessages {
     std::function<void(const std::string&)> progress; // one line per acknowledged step
     std::function<void(const std::string&)> warning;
@@ -92,13 +65,13 @@ class DeviceSession {
 
     // Every device that answers one ScanRequest within waitMs, in arrival order, each (IP, MAC) once.
     std::vector<FoundDevice> Scan(uint32_t waitMs);
-    DeviceSettings Read(const FoundDevice& device);
+    DeviceConfig Read(const FoundDevice& device);
     // The eight steps in the window's order, each sent until acknowledged, at most SendsPerWriteStep
     // times; stops at the first step that runs out of sends (OpsError NotAcknowledged naming it).
-    void Write(const FoundDevice& device, const DeviceSettings& target);
+    void Write(const FoundDevice& device, const DeviceConfig& target);
     // After a Write: gives the device the commit's whole wait, finds it again by a scan (a new IP
     // takes effect on the commit), reads it back and compares (OpsError Mismatch naming the fields).
-    void Verify(const FoundDevice& device, const DeviceSettings& written, uint32_t scanWaitMs);
+    void Verify(const FoundDevice& device, const DeviceConfig& written, uint32_t scanWaitMs);
 
   private:
     struct Datagram {
@@ -109,7 +82,9 @@ class DeviceSession {
     // until it returns true.
     bool SendAndAwait(const std::string& bytes, uint32_t waitMs,
                       const std::function<bool(const Datagram&)>& take);
+    bool Await(uint32_t waitMs, const std::function<bool(const Datagram&)>& take);
     void Send(const std::string& bytes);
+    class Link;
 
     OpsClock& FClock;
     OpsMessages FMessages;

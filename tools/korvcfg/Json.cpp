@@ -308,6 +308,29 @@ std::string JsonQuote(const std::string& text) {
     return out + "\"";
 }
 
+JsonObject& JsonObject::Key(const std::string& key) {
+    FText += (FText.size() > 1 ? ", " : "") + JsonQuote(key) + ": ";
+    return *this;
+}
+
+JsonObject& JsonObject::String(const std::string& key, const std::string& text) {
+    Key(key).FText += JsonQuote(text);
+    return *this;
+}
+
+JsonObject& JsonObject::Raw(const std::string& key, const std::string& json) {
+    Key(key).FText += json;
+    return *this;
+}
+
+std::string JsonArray(const std::vector<std::string>& items) {
+    std::string text = "[";
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        text += (i == 0 ? "\n  " : ",\n  ") + items[i];
+    }
+    return text + (items.empty() ? "]\n" : "\n]\n");
+}
+
 const char* JsonKindName(JsonValue::Kind kind) {
     switch (kind) {
     case JsonValue::Kind::Null:

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Just enough JSON for korvcfg: a reader that keeps the line of every value, so an apply file's
-// error can name its line, and the quoting of strings for what korvcfg prints.
+// error can name its line, and the writer of everything korvcfg prints with --json.
 #include <string>
 #include <utility>
 #include <vector>
@@ -25,5 +25,21 @@ JsonValue ParseJson(const std::string& text);
 std::string JsonQuote(const std::string& text);
 
 const char* JsonKindName(JsonValue::Kind kind);
+
+// An object on one line, its members in the order added.
+class JsonObject {
+  public:
+    JsonObject& String(const std::string& key, const std::string& text);
+    // A number, true, false or null, as written.
+    JsonObject& Raw(const std::string& key, const std::string& json);
+    std::string Text() const { return FText + "}"; }
+
+  private:
+    JsonObject& Key(const std::string& key);
+    std::string FText = "{";
+};
+
+// A document of one array, its items one to a line: "[\n  a,\n  b\n]\n", or "[]\n" when empty.
+std::string JsonArray(const std::vector<std::string>& items);
 
 } // namespace korvcfg

@@ -7,13 +7,11 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <stdexcept>
 
 namespace korvcfg {
 
 namespace {
-
-// The names of the mode list's entries, in entry order; the codes stay in the protocol's table.
-constexpr std::array<const char*, 4> ModeNameTable = {"tcp-server", "tcp-client", "udp-server", "udp-client"};
 
 bool AllDigits(const std::string& text) {
     return !text.empty() && std::all_of(text.begin(), text.end(),
@@ -63,7 +61,7 @@ std::string ParseMac(const std::string& text) {
     return mac;
 }
 
-Octets ParseAddress(const std::string& text, const std::string& what) {
+Ipv4Octets ParseAddress(const std::string& text, const std::string& what) {
     uint8_t bytes[4];
     if (!ParseDottedQuad(text, bytes)) {
         throw InputError(what + ": " + Quoted(text) +
@@ -81,8 +79,8 @@ uint16_t ParsePort(const std::string& text) {
 }
 
 int ParseModeName(const std::string& text) {
-    for (std::size_t entry = 0; entry < ModeNameTable.size(); ++entry) {
-        if (text == ModeNameTable[entry] && ModeCodeForEntry(static_cast<int>(entry))) {
+    for (std::size_t entry = 0; entry < ModeRows.size(); ++entry) {
+        if (text == ModeRows[entry].name) {
             return static_cast<int>(entry);
         }
     }
@@ -113,16 +111,16 @@ uint32_t ParseWaitMs(const std::string& text) {
 }
 
 std::optional<std::string> ModeNameOfEntry(int entry) {
-    if (entry < 0 || entry >= static_cast<int>(ModeNameTable.size())) {
+    if (entry < 0 || entry >= static_cast<int>(ModeRows.size())) {
         return std::nullopt;
     }
-    return ModeNameTable[static_cast<std::size_t>(entry)];
+    return ModeRows[static_cast<std::size_t>(entry)].name;
 }
 
 std::string ModeNames() {
     std::string names;
-    for (const char* name : ModeNameTable) {
-        names += (names.empty() ? "" : ", ") + std::string(name);
+    for (const ModeRow& row : ModeRows) {
+        names += (names.empty() ? "" : ", ") + std::string(row.name);
     }
     return names;
 }
@@ -135,9 +133,97 @@ std::string BaudValues() {
     return values;
 }
 
-std::string FormatAddress(const Octets& octets) {
+std::string FormatAddress(const Ipv4Octets& octets) {
     const uint8_t bytes[4] = {octets[0], octets[1], octets[2], octets[3]};
     return DottedQuad(bytes);
+}
+
+std::optional<std::string> ModeName(const DeviceConfig& config) {
+    const auto entry = ModeEntryForCode(config.modeCode);
+    return entry ? ModeNameOfEntry(*entry) : std::nullopt;
+}
+
+std::optional<int> Baud(const DeviceConfig& config) {
+    const auto entry = BaudEntryForCode(config.baudCode);
+    return entry ? BaudForEntry(*entry) : std::nullopt;
+}
+
+DeviceConfig Merged(const DeviceConfig& current, const SettingsChange& change) {
+    DeviceConfig c = current;
+    c.deviceIp = change.ip.value_or(c.deviceIp);
+    c.subnetMask = change.mask.value_or(c.subnetMask);
+    c.gateway = change.gateway.value_or(c.gateway);
+    c.remoteIp = change.remoteIp.value_or(c.remoteIp);
+    c.port = change.port.value_or(c.port);
+    if (change.modeEntry) {
+        c.modeCode = static_cast<uint8_t>(ModeCodeForEntry(*change.modeEntry).value_or(c.modeCode));
+    }
+    if (change.baudEntry) {
+        c.baudCode = static_cast<uint8_t>(BaudCodeForEntry(*change.baudEntry).value_or(c.baudCode));
+    }
+    return c;
+}
+
+namespace {
+
+std::string CodeText(uint8_t code) {
+    static constexpr char Hex[] = "0123456789ABCDEF";
+    return std::string("code ") + Hex[code >> 4] + Hex[code & 0xF];
+}
+
+} // namespace
+
+// clang-format off
+const std::array<ConfigField, 7> ConfigFields{{
+    {"ip", false,
+     [](const DeviceConfig& c) { return FormatAddress(c.deviceIp); }, [](const DeviceConfig&) { return true; },
+     [](SettingsChange& s, const std::string& t, const std::string& w) { s.ip = ParseAddress(t, w); }},
+    {"mask", false,
+     [](const DeviceConfig& c) { return FormatAddress(c.subnetMask); }, [](const DeviceConfig&) { return true; },
+     [](SettingsChange& s, const std::string& t, const std::string& w) { s.mask = ParseAddress(t, w); }},
+    {"gateway", false,
+     [](const DeviceConfig& c) { return FormatAddress(c.gateway); }, [](const DeviceConfig&) { return true; },
+     [](SettingsChange& s, const std::string& t, const std::string& w) { s.gateway = ParseAddress(t, w); }},
+    {"remote_ip", false,
+     [](const DeviceConfig& c) { return FormatAddress(c.remoteIp); }, [](const DeviceConfig&) { return true; },
+     [](SettingsChange& s, const std::string& t, const std::string& w) { s.remoteIp = ParseAddress(t, w); }},
+    {"port", true,
+     [](const DeviceConfig& c) { return std::to_string(c.port); }, [](const DeviceConfig&) { return true; },
+     [](SettingsChange& s, const std::string& t, const std::string&) { s.port = ParsePort(t); }},
+    {"mode", false,
+     [](const DeviceConfig& c) { return ModeName(c).value_or(CodeText(c.modeCode)); },
+     [](const DeviceConfig& c) { return ModeName(c).has_value(); },
+     [](SettingsChange& s, const std::string& t, const std::string&) { s.modeEntry = ParseModeName(t); }},
+    {"baud", true,
+     [](const DeviceConfig& c) { return Baud(c) ? std::to_string(*Baud(c)) : CodeText(c.baudCode); },
+     [](const DeviceConfig& c) { return Baud(c).has_value(); },
+     [](SettingsChange& s, const std::string& t, const std::string&) { s.baudEntry = ParseBaud(t); }},
+}};
+// clang-format on
+
+std::string WriteOption(const ConfigField& field) {
+    std::string option = std::string("--") + field.name;
+    std::replace(option.begin(), option.end(), '_', '-');
+    return option;
+}
+
+std::vector<std::string> DifferingFields(const DeviceConfig& a, const DeviceConfig& b) {
+    std::vector<std::string> names;
+    for (const ConfigField& field : ConfigFields) {
+        if (field.shown(a) != field.shown(b)) {
+            names.emplace_back(field.name);
+        }
+    }
+    return names;
+}
+
+const ConfigField& FieldNamed(const std::string& name) {
+    for (const ConfigField& field : ConfigFields) {
+        if (name == field.name) {
+            return field;
+        }
+    }
+    throw std::logic_error("no configuration field " + name);
 }
 
 } // namespace korvcfg

@@ -10,7 +10,7 @@
 int main(int argc, char** argv) {
     // The listener hands every datagram to this thread, which runs them in the operations' waits.
     SetMainThread();
-    korvcfg::RealClock clock;
+    RealClock clock;
     return korvcfg::RunCommandLine(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr,
                                    clock);
 }

@@ -1,11 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "tools/korvcfg/OpsClock.h"
+#include "net/OpsClock.h"
 
 #include "net/MainThreadQueue.h"
 
 #include <algorithm>
-
-namespace korvcfg {
 
 std::chrono::milliseconds RealClock::Now() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -27,5 +25,3 @@ bool RealClock::WaitUntil(std::chrono::milliseconds deadline, const std::functio
         WaitForSyncEvent(std::min(left, std::chrono::milliseconds(50)));
     }
 }
-
-} // namespace korvcfg
