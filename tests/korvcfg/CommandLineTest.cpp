@@ -5,6 +5,7 @@
 #include "FakeNetwork.h"
 #include "VirtualClock.h"
 
+#include "tools/korvcfg/ApplyTable.h"
 #include "tools/korvcfg/Cli.h"
 
 #include <gtest/gtest.h>
@@ -82,6 +83,9 @@ TEST_F(CommandLineTest, InvalidInputEndsWithStatusTwoAndSendsNothing) {
         {{"apply", badJson, "--json"}, "bad.txt: line 3: mac must be a string"},
         {{"apply", File("missing-dir-name", "") + ".none"}, "cannot be read"},
         {{"configure"}, "unknown command 'configure'"},
+        {{"apply", badCsv, "--parallel", "0"}, "--parallel '0'"},
+        {{"apply", badCsv, "--parallel", "-2"}, "--parallel '-2'"},
+        {{"apply", badCsv, "--parallel", "many"}, "--parallel 'many'"},
     };
     for (const auto& [args, message] : cases) {
         const CliRun o = Run(args);
@@ -168,6 +172,26 @@ TEST_F(CommandLineTest, ApplyPrintsAResultPerDeviceAndASummary) {
     const CliRun text = Run({"apply", table});
     EXPECT_NE(text.out.find("00-4C-5A-1E-0B-21  ok\n"), std::string::npos) << text.out;
     EXPECT_NE(text.out.find("2 devices: 1 configured, 1 failed\n"), std::string::npos) << text.out;
+}
+
+TEST_F(CommandLineTest, ExportPrintsWhatApplyTakesAndLeavesOutASilentDevice) {
+    FakeDevices devices(net, {"id=4C5A1E0B21,ip=10.77.1.11,port=502,baud=FC,mode=04",
+                              "id=4C5A1E0B22,ip=10.77.1.22,noack=0A", "id=4C5A1E0B23,ip=10.77.1.33,mode=03"});
+    for (const bool json : {false, true}) {
+        const CliRun o = json ? Run({"export", "--json"}) : Run({"export"});
+        EXPECT_EQ(o.status, ExitFailed);
+        EXPECT_NE(o.err.find("00-4C-5A-1E-0B-22 (10.77.1.22) did not answer"), std::string::npos) << o.err;
+        const std::vector<ApplyRow> rows = ParseApplyTable(o.out);
+        ASSERT_EQ(rows.size(), 2u) << o.out;
+        EXPECT_EQ(rows[0].mac, "00-4C-5A-1E-0B-21");
+        EXPECT_EQ(rows[0].change.port, 502);
+        EXPECT_EQ(rows[0].change.modeEntry, 3);
+        EXPECT_EQ(rows[0].change.baudEntry, 8);
+        EXPECT_EQ(rows[0].change.ip, (Ipv4Octets{10, 77, 1, 11}));
+        EXPECT_FALSE(rows[1].change.modeEntry) << "a code that names no mode is kept, not guessed";
+        EXPECT_EQ(rows[1].change.baudEntry, 2);
+    }
+    EXPECT_EQ(Run({"export"}).out.substr(0, 45), "mac,ip,mask,gateway,remote_ip,port,mode,baud\n");
 }
 
 TEST_F(CommandLineTest, PortInUseEndsWithStatusOne) {

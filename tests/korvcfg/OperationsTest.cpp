@@ -271,6 +271,40 @@ TEST_F(OperationsTest, ApplyGoesOnAfterAFailedDevice) {
     EXPECT_EQ(CountSent("0000000000"), 3u);
 }
 
+TEST_F(OperationsTest, ParallelApplyOverlapsDevicesButNotOnesThatShareAnAddress) {
+    FakeDevices devices(net, {"id=" + IdA + ",ip=10.77.1.11", "id=4C5A1E0B22,ip=10.77.1.22,noack=05",
+                              "id=4C5A1E0B23,ip=10.77.1.33", "id=4C5A1E0B24,ip=10.77.1.33"});
+    const auto session = Open();
+    const std::vector<ApplyRow> rows = ParseApplyTable("mac,port\n"
+                                                       "00-4C-5A-1E-0B-21,5001\n"
+                                                       "00-4C-5A-1E-0B-22,5002\n"
+                                                       "00-00-00-00-00-99,5009\n"
+                                                       "00-4C-5A-1E-0B-23,5003\n"
+                                                       "00-4C-5A-1E-0B-24,5004\n");
+    const std::vector<ApplyResult> results = ApplyTable(*session, rows, true, 16);
+    ASSERT_EQ(results.size(), 5u);
+    const bool expectedOk[] = {true, false, false, true, true};
+    for (std::size_t i = 0; i < results.size(); ++i) {
+        EXPECT_EQ(results[i].mac, rows[i].mac);
+        EXPECT_EQ(results[i].ok, expectedOk[i]) << results[i].mac << ": " << results[i].error;
+    }
+    EXPECT_EQ(devices[1].Committed().port, 4001);
+    EXPECT_EQ(devices[3].Committed().port, 5004);
+    // The span of each device's addressed requests in the order sent.
+    const auto span = [&](const std::string& id) {
+        std::pair<std::size_t, std::size_t> first_last{SIZE_MAX, 0};
+        for (std::size_t k = 0; k < net.Sent().size(); ++k) {
+            if (BytesToHex(net.Sent()[k].bytes).substr(2, 10) == id) {
+                first_last = {std::min(first_last.first, k), k};
+            }
+        }
+        return first_last;
+    };
+    EXPECT_LT(span(IdA).first, span("4C5A1E0B23").first);
+    EXPECT_GT(span(IdA).second, span("4C5A1E0B23").first) << "A and C were configured at once";
+    EXPECT_LT(span("4C5A1E0B23").second, span("4C5A1E0B24").first) << "C and D share an address";
+}
+
 TEST_F(OperationsTest, APortHeldByAnotherProgramIsReportedAsInUse) {
     net.Occupy(60001);
     try {

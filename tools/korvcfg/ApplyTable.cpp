@@ -3,6 +3,7 @@
 
 #include "protocol/WriteSequence.h"
 #include "tools/korvcfg/Json.h"
+#include "tools/korvcfg/TurnTaking.h"
 
 #include <algorithm>
 #include <array>
@@ -138,7 +139,7 @@ std::vector<ApplyRow> ParseJsonTable(const std::string& content) {
             if (value.kind == JsonValue::Kind::Null && key != "mac") {
                 continue;
             }
-            const bool numeric = key == "port" || key == "baud";
+            const bool numeric = key != "mac" && FieldNamed(key).number;
             const JsonValue::Kind wanted = numeric ? JsonValue::Kind::Number : JsonValue::Kind::String;
             if (value.kind != wanted) {
                 FailAt(value.line,
@@ -189,24 +190,97 @@ std::vector<ApplyRow> ParseApplyTable(const std::string& content) {
     return rows;
 }
 
-std::vector<ApplyResult> ApplyTable(DeviceSession& session, const std::vector<ApplyRow>& rows, bool verify) {
+namespace {
+
+// Rows whose devices could hear each other's datagrams as their own run one after another, in one
+// lane: acknowledgements carry no DeviceId, only the address they come from tells them apart. Those are
+// the rows that share the address the scan found them at, or one's new IP is where another answers.
+std::vector<std::vector<std::size_t>> Lanes(const std::vector<ApplyRow>& rows,
+                                            const std::vector<std::optional<FoundDevice>>& devices) {
+    std::vector<std::size_t> lane(rows.size());
+    std::map<std::string, std::size_t> laneOfAddress;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        lane[i] = i;
+        if (!devices[i]) {
+            continue;
+        }
+        std::vector<std::string> addresses = {devices[i]->ip};
+        if (rows[i].change.ip) {
+            addresses.push_back(FormatAddress(*rows[i].change.ip));
+        }
+        for (const std::string& address : addresses) {
+            const auto [it, fresh] = laneOfAddress.emplace(address, lane[i]);
+            if (!fresh && it->second != lane[i]) {
+                // Joins two lanes: every row of the later one moves to the earlier.
+                const std::size_t from = std::max(it->second, lane[i]), to = std::min(it->second, lane[i]);
+                for (std::size_t& l : lane) {
+                    l = l == from ? to : l;
+                }
+                for (auto& [a, l] : laneOfAddress) {
+                    l = l == from ? to : l;
+                }
+            }
+        }
+    }
+    std::map<std::size_t, std::vector<std::size_t>> byLane;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (devices[i]) {
+            byLane[lane[i]].push_back(i);
+        }
+    }
+    std::vector<std::vector<std::size_t>> lanes;
+    for (auto& [first, members] : byLane) {
+        lanes.push_back(std::move(members));
+    }
+    return lanes;
+}
+
+} // namespace
+
+std::vector<ApplyResult> ApplyTable(DeviceSession& session, const std::vector<ApplyRow>& rows, bool verify,
+                                    std::size_t parallel) {
     const std::vector<FoundDevice> found = session.Scan(ScanWaitMs);
     std::vector<ApplyResult> results;
+    std::vector<std::optional<FoundDevice>> devices;
     for (const ApplyRow& row : rows) {
-        ApplyResult result{row.mac, false, ""};
+        results.push_back({row.mac, false, ""});
         try {
-            const FoundDevice device = Locate(found, row.mac, ScanWaitMs);
-            const DeviceConfig target = Merged(session.Read(device), row.change);
-            session.Write(device, target);
-            if (verify) {
-                session.Verify(device, target, ScanWaitMs);
-            }
-            result.ok = true;
+            devices.push_back(Locate(found, row.mac, ScanWaitMs));
         } catch (const OpsError& e) {
-            result.error = e.what();
+            devices.emplace_back();
+            results.back().error = e.what();
         }
-        results.push_back(std::move(result));
     }
+    const auto configure = [&](DeviceSession& s, std::size_t i) {
+        try {
+            const DeviceConfig target = Merged(s.Read(*devices[i]), rows[i].change);
+            s.Write(*devices[i], target);
+            if (verify) {
+                s.Verify(*devices[i], target, ScanWaitMs);
+            }
+            results[i].ok = true;
+        } catch (const OpsError& e) {
+            results[i].error = e.what();
+        }
+    };
+    if (parallel <= 1) {
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            if (devices[i]) {
+                configure(session, i);
+            }
+        }
+        return results;
+    }
+    std::vector<std::function<void(OpsClock&)>> jobs;
+    for (const std::vector<std::size_t>& lane : Lanes(rows, devices)) {
+        jobs.emplace_back([&, lane](OpsClock& clock) {
+            DeviceSession conversation(session, clock);
+            for (const std::size_t i : lane) {
+                configure(conversation, i);
+            }
+        });
+    }
+    RunTakingTurns(session.Clock(), jobs, parallel);
     return results;
 }
 

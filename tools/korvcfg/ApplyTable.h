@@ -26,8 +26,10 @@ struct ApplyResult {
     std::string error;
 };
 
-// One scan finds them all; each row is then read, written and (with verify) read back, in file order,
-// going on after a device fails.
-std::vector<ApplyResult> ApplyTable(DeviceSession& session, const std::vector<ApplyRow>& rows, bool verify);
+// One scan finds them all; each row is then read, written and (with verify) read back, going on after a
+// device fails. One device after another in file order, or up to parallel at once; the results are
+// in file order either way.
+std::vector<ApplyResult> ApplyTable(DeviceSession& session, const std::vector<ApplyRow>& rows, bool verify,
+                                    std::size_t parallel = 1);
 
 } // namespace korvcfg

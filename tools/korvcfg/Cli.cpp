@@ -31,6 +31,7 @@ commands:
   read    show one device's configuration
   write   change one device's configuration
   apply   configure many devices from a CSV or JSON file
+  export  read every device that answers, as a table that apply takes
 
   korvcfg COMMAND --help   describes a command, with an example
   korvcfg --version
@@ -94,12 +95,15 @@ example:
   korvcfg write 00-4C-5A-1E-0B-21 --ip 192.168.1.50 --gateway 192.168.1.1 --baud 115200 --verify
 )";
 
-const char ApplyHelp[] = R"(usage: korvcfg apply FILE [--verify] [--json] [--interface NAME]
+const char ApplyHelp[] = R"(usage: korvcfg apply FILE [--verify] [--parallel N] [--json] [--interface NAME]
 
-Configures many devices one after another from a table: one scan finds them all, then each is read,
-written (and with --verify read back), going on after a device fails. One result line per device,
-then a summary; with --json one array of {"mac": ..., "ok": true|false, "error": ...}.
---interface NAME sends through this network adapter only (default: every adapter).
+Configures many devices from a table: one scan finds them all, then each is read, written (and with
+--verify read back), going on after a device fails. One result line per device, in the table's
+order, then a summary; with --json one array of {"mac": ..., "ok": true|false, "error": ...}.
+--parallel N configures up to N devices at once (default 1: one after another); devices that
+answer from one address are still configured one after another, since their acknowledgements
+cannot be told apart. --interface NAME sends through this network adapter only (default: every
+adapter).
 
 FILE is CSV or JSON, told apart by its content. CSV: the header
     mac,ip,mask,gateway,remote_ip,port,mode,baud
@@ -112,6 +116,24 @@ example:
     mac,ip,mask,gateway,remote_ip,port,mode,baud
     00-4C-5A-1E-0B-21,192.168.4.11,255.255.255.0,192.168.4.1,192.168.4.2,4001,tcp-server,9600
     00-4C-5A-1E-0B-22,192.168.4.12,,,,,,115200
+)";
+
+const char ExportHelp[] = R"(usage: korvcfg export [--wait MS] [--json] [--interface NAME]
+
+Scans once and reads every device that answers, printing the table that apply takes: CSV with the
+header mac,ip,mask,gateway,remote_ip,port,mode,baud, or with --json an array of the objects that
+read --json prints. A device that does not answer its read is named on standard error and left out
+(exit status 1). A mode or speed code that korvcfg has no name for is left empty (null), which apply
+takes as "keep the device's value".
+
+  --wait MS   how long the scan collects answers, in milliseconds (default 1500)
+  --json      print JSON instead of CSV
+  --interface NAME   send through this network adapter only (default: every adapter)
+
+example:
+  korvcfg export > site.csv
+  (edit site.csv)
+  korvcfg apply site.csv --verify
 )";
 
 struct Command {
@@ -133,7 +155,8 @@ const std::vector<Command>& Commands() {
          {"--verify"},
          1,
          "MAC"},
-        {"apply", ApplyHelp, {"--interface"}, {"--verify", "--json"}, 1, "FILE"},
+        {"apply", ApplyHelp, {"--interface", "--parallel"}, {"--verify", "--json"}, 1, "FILE"},
+        {"export", ExportHelp, {"--wait", "--interface"}, {"--json"}, 0, ""},
     };
     return commands;
 }
@@ -319,6 +342,8 @@ std::string ReadWholeFile(const std::string& path) {
 
 int Apply(const ParsedArgs& parsed, std::ostream& out, std::ostream& err, OpsClock& clock) {
     const std::string path = parsed.positionals[0];
+    const auto parallelText = Value(parsed, "--parallel");
+    const std::size_t parallel = parallelText ? ParseParallel(*parallelText) : 1;
     std::vector<ApplyRow> rows;
     try {
         rows = ParseApplyTable(ReadWholeFile(path));
@@ -329,7 +354,8 @@ int Apply(const ParsedArgs& parsed, std::ostream& out, std::ostream& err, OpsClo
     const bool json = parsed.flags.count("--json") != 0;
     DeviceSession session(clock, MessagesTo(err));
     Open(session, parsed);
-    const std::vector<ApplyResult> results = ApplyTable(session, rows, parsed.flags.count("--verify") != 0);
+    const std::vector<ApplyResult> results =
+        ApplyTable(session, rows, parsed.flags.count("--verify") != 0, parallel);
     std::size_t failed = 0;
     std::vector<std::string> items;
     for (const ApplyResult& r : results) {
@@ -352,6 +378,47 @@ int Apply(const ParsedArgs& parsed, std::ostream& out, std::ostream& err, OpsClo
     summary << results.size() << " device" << (results.size() == 1 ? "" : "s") << ": "
             << results.size() - failed << " configured, " << failed << " failed\n";
     return failed == 0 ? ExitDone : ExitFailed;
+}
+
+int Export(const ParsedArgs& parsed, std::ostream& out, std::ostream& err, OpsClock& clock) {
+    const auto wait = Value(parsed, "--wait");
+    const uint32_t waitMs = wait ? ParseWaitMs(*wait) : ScanWaitMs;
+    const bool json = parsed.flags.count("--json") != 0;
+    DeviceSession session(clock, MessagesTo(err));
+    Open(session, parsed);
+    const std::vector<FoundDevice> found = session.Scan(waitMs);
+    if (found.empty()) {
+        err << "korvcfg: no device answered within " << waitMs << " ms\n";
+    }
+    std::vector<std::string> items;
+    std::string csv = ApplyHeader() + "\n";
+    std::set<std::string> listed;
+    bool missed = false;
+    for (const FoundDevice& device : found) {
+        // apply takes a MAC once; the scan has already warned of one that answered from two addresses.
+        if (!listed.insert(device.mac).second) {
+            err << "korvcfg export: " << device.mac << " (" << device.ip
+                << ") left out: listed once already\n";
+            missed = true;
+            continue;
+        }
+        DeviceConfig config;
+        try {
+            config = session.Read(device);
+        } catch (const OpsError& e) {
+            err << "korvcfg export: " << e.what() << "; left out\n";
+            missed = true;
+            continue;
+        }
+        items.push_back(ConfigJson(device.mac, config));
+        csv += device.mac;
+        for (const ConfigField& field : ConfigFields) {
+            csv += "," + (field.known(config) ? field.shown(config) : std::string());
+        }
+        csv += "\n";
+    }
+    out << (json ? JsonArray(items) : csv);
+    return missed ? ExitFailed : ExitDone;
 }
 
 } // namespace
@@ -393,6 +460,8 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
             return Read(parsed, out, err, clock);
         if (name == "write")
             return Write(parsed, out, err, clock);
+        if (name == "export")
+            return Export(parsed, out, err, clock);
         return Apply(parsed, out, err, clock);
     } catch (const InputError& e) {
         err << "korvcfg " << command->name << ": " << e.what() << "\n(korvcfg " << command->name

@@ -53,7 +53,15 @@ class DeviceSession::Link : public WriteLink {
 DeviceSession::DeviceSession(OpsClock& clock, OpsMessages messages)
     : FClock(clock), FMessages(std::move(messages)) {}
 
+DeviceSession::DeviceSession(DeviceSession& shared, OpsClock& clock)
+    : FClock(clock), FMessages(shared.FMessages), FShared(&shared) {
+    shared.FForks.push_back(this);
+}
+
 DeviceSession::~DeviceSession() {
+    if (FShared != nullptr) {
+        std::erase(FShared->FForks, this);
+    }
     if (FServer) {
         try {
             FServer->SetActive(false);
@@ -67,7 +75,13 @@ void DeviceSession::Open() {
     try {
         FServer = std::make_unique<TIdUDPServer>();
         FServer->OnUDPRead = [this](TIdUDPServer&, TMemoryStream& data, TIdSocketHandle& binding) {
-            FInbox.push_back({binding.SenderIP, BytesToHex(data.ReadAll())});
+            Datagram d{binding.SenderIP, BytesToHex(data.ReadAll())};
+            if (FForks.empty()) {
+                FInbox.push_back(std::move(d));
+            }
+            for (DeviceSession* fork : FForks) {
+                fork->FInbox.push_back(d);
+            }
         };
         FServer->SetDefaultPort(WorkstationPort);
         FServer->BroadcastInterface = Interface;
@@ -87,7 +101,7 @@ void DeviceSession::Open() {
 
 void DeviceSession::Send(const std::string& bytes) {
     try {
-        FServer->Broadcast(bytes, DevicePort);
+        (FShared != nullptr ? FShared->FServer : FServer)->Broadcast(bytes, DevicePort);
     } catch (const EIdException& e) {
         throw OpsError(OpsError::Kind::Network, std::string("cannot send: ") + e.what());
     }

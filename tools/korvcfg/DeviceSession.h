@@ -53,6 +53,10 @@ struct OpsMessages {
 class DeviceSession {
   public:
     DeviceSession(OpsClock& clock, OpsMessages messages);
+    // A second conversation on shared's open endpoint, waiting on a clock of its own (see
+    // RunTakingTurns): it hears every datagram shared hears, from the moment it is made, and shared
+    // hears none while it exists. Its messages are shared's.
+    DeviceSession(DeviceSession& shared, OpsClock& clock);
     ~DeviceSession();
     DeviceSession(const DeviceSession&) = delete;
     DeviceSession& operator=(const DeviceSession&) = delete;
@@ -73,6 +77,8 @@ class DeviceSession {
     // takes effect on the commit), reads it back and compares (OpsError Mismatch naming the fields).
     void Verify(const FoundDevice& device, const DeviceConfig& written, uint32_t scanWaitMs);
 
+    OpsClock& Clock() { return FClock; }
+
   private:
     struct Datagram {
         std::string ip;
@@ -90,6 +96,8 @@ class DeviceSession {
     OpsMessages FMessages;
     std::deque<Datagram> FInbox; // filled on the main thread only, by the endpoint's deliveries
     std::chrono::milliseconds FCommitSentAt{0};
+    DeviceSession* FShared = nullptr;      // whose endpoint a second conversation uses
+    std::vector<DeviceSession*> FForks;    // the conversations on this one's endpoint
     std::unique_ptr<TIdUDPServer> FServer; // after FInbox: stopped before what its deliveries touch goes
 };
 

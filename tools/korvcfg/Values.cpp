@@ -110,6 +110,15 @@ uint32_t ParseWaitMs(const std::string& text) {
     return static_cast<uint32_t>(*value);
 }
 
+std::size_t ParseParallel(const std::string& text) {
+    const auto value = WholeNumber(text);
+    // Past a few hundred the conversations only wait on each other's sends.
+    if (!value || *value < 1 || *value > 256) {
+        throw InputError("--parallel " + Quoted(text) + " is not a number of devices from 1 to 256");
+    }
+    return static_cast<std::size_t>(*value);
+}
+
 std::optional<std::string> ModeNameOfEntry(int entry) {
     if (entry < 0 || entry >= static_cast<int>(ModeRows.size())) {
         return std::nullopt;

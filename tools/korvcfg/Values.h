@@ -5,6 +5,7 @@
 #include "protocol/DeviceConfig.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
@@ -32,6 +33,8 @@ int ParseBaud(const std::string& text);
 int BaudEntryForValue(long long baud, const std::string& shown);
 // A whole number of milliseconds for --wait.
 uint32_t ParseWaitMs(const std::string& text);
+// How many devices apply configures at once.
+std::size_t ParseParallel(const std::string& text);
 
 std::optional<std::string> ModeNameOfEntry(int entry);
 std::string ModeNames(); // "tcp-server, tcp-client, ..." for messages and help
