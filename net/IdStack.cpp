@@ -3,6 +3,7 @@
 
 #include "net/IdException.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace {
@@ -77,6 +78,32 @@ std::vector<TIdBroadcastAdapter> TIdStack::BroadcastAdapters() {
 int TIdStack::SendToThrough(TIdSocketHandleType s, const void* data, std::size_t size, const uint8_t (&ip)[4],
                             int32_t port, const TIdBroadcastAdapter&) {
     return SendTo(s, data, size, ip, port);
+}
+
+int TIdStack::ReceiveBatch(TIdSocketHandleType s, std::vector<TIdDatagramSlot>& slots, std::size_t max) {
+    max = std::min(max, slots.size());
+    std::vector<TIdSocketHandleType> readSet;
+    for (std::size_t n = 0; n < max; ++n) {
+        if (n > 0) {
+            readSet.assign(1, s);
+            if (Select(readSet, 0) <= 0) {
+                return static_cast<int>(n);
+            }
+        }
+        TIdDatagramSlot& slot = slots[n];
+        slot.Size = RecvFrom(s, slot.Buffer, slot.Capacity, slot.IP, slot.Port);
+        if (slot.Size < 0 && WSGetLastError() != WSAEMSGSIZE_Code) {
+            if (n == 0) {
+                return WSGetLastError() == WSAEWOULDBLOCK_Code ? 0 : -1;
+            }
+            return static_cast<int>(n);
+        }
+    }
+    return static_cast<int>(max);
+}
+
+int TIdStack::SetReceiveBufferSize(TIdSocketHandleType, int) {
+    return 0;
 }
 
 int TIdStack::WSGetLastError() const {

@@ -14,6 +14,7 @@
 
 // Windows Sockets codes that the transport tests for.
 inline constexpr int WSAEINTR_Code = 10004;
+inline constexpr int WSAEWOULDBLOCK_Code = 10035;
 inline constexpr int WSAEMSGSIZE_Code = 10040;
 inline constexpr int WSAEADDRINUSE_Code = 10048;
 // select in Windows Sockets takes at most this many sockets in one set.
@@ -42,6 +43,15 @@ class TIdScopedSocket {
 
   private:
     TIdSocketHandleType FSocket = IdInvalidSocket;
+};
+
+// One datagram of a batch read: the caller gives the buffer, the layer fills in the rest.
+struct TIdDatagramSlot {
+    char* Buffer = nullptr;
+    std::size_t Capacity = 0;
+    int Size = 0;   // bytes received; -1 when the datagram was longer than Capacity (consumed all the same)
+    std::string IP; // sender
+    int32_t Port = 0;
 };
 
 // An adapter that a datagram to 255.255.255.255 can leave through.
@@ -73,6 +83,16 @@ class TIdStack {
     // a datagram that is not there fails instead of blocking.
     virtual int RecvFrom(TIdSocketHandleType s, void* buffer, std::size_t size, std::string& ip,
                          int32_t& port) = 0;
+    // The datagrams already queued on s, in arrival order, into slots[0..max) without waiting: returns
+    // how many slots it filled, 0 when nothing was queued, or -1 with the code kept when the first
+    // read failed. A read that fails after the first ends the batch there, and the next batch reports
+    // it. The base layer reads one at a time while a zero wait still finds s readable, which suits a
+    // layer whose reads block.
+    virtual int ReceiveBatch(TIdSocketHandleType s, std::vector<TIdDatagramSlot>& slots, std::size_t max);
+    // Asks for a receive buffer of bytes on s; best effort, and what the system grants may be less.
+    // Returns the size the system reports afterwards, or 0 when it cannot tell. The base layer leaves
+    // the system's default.
+    virtual int SetReceiveBufferSize(TIdSocketHandleType s, int bytes);
     // Reduces readSet to the readable sockets, keeping their order; interrupted waits are resumed.
     virtual int Select(std::vector<TIdSocketHandleType>& readSet, int timeoutMs) = 0;
     virtual void Shutdown(TIdSocketHandleType s, int how) = 0;
@@ -119,6 +139,8 @@ class TIdStackPosix : public TIdStack {
                int32_t port) override;
     int RecvFrom(TIdSocketHandleType s, void* buffer, std::size_t size, std::string& ip,
                  int32_t& port) override;
+    int ReceiveBatch(TIdSocketHandleType s, std::vector<TIdDatagramSlot>& slots, std::size_t max) override;
+    int SetReceiveBufferSize(TIdSocketHandleType s, int bytes) override;
     int Select(std::vector<TIdSocketHandleType>& readSet, int timeoutMs) override;
     void Shutdown(TIdSocketHandleType s, int how) override;
     void Close(TIdSocketHandleType s) override;

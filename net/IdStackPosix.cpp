@@ -214,6 +214,50 @@ int TIdStackPosix::RecvFrom(TIdSocketHandleType s, void* buffer, std::size_t siz
     return static_cast<int>(n);
 }
 
+int TIdStackPosix::ReceiveBatch(TIdSocketHandleType s, std::vector<TIdDatagramSlot>& slots, std::size_t max) {
+    max = std::min(max, slots.size());
+    // One call for the whole batch: a segment of devices answering at once fills the receive buffer
+    // in a few milliseconds, faster than one read per wake-up empties it.
+    thread_local std::vector<mmsghdr> headers;
+    thread_local std::vector<iovec> iovs;
+    thread_local std::vector<sockaddr_in> from;
+    headers.assign(max, mmsghdr{});
+    iovs.resize(max);
+    from.assign(max, sockaddr_in{});
+    for (std::size_t i = 0; i < max; ++i) {
+        iovs[i] = iovec{slots[i].Buffer, slots[i].Capacity};
+        headers[i].msg_hdr.msg_name = &from[i];
+        headers[i].msg_hdr.msg_namelen = sizeof from[i];
+        headers[i].msg_hdr.msg_iov = &iovs[i];
+        headers[i].msg_hdr.msg_iovlen = 1;
+    }
+    int n;
+    do {
+        n = ::recvmmsg(s, headers.data(), static_cast<unsigned>(max), MSG_DONTWAIT, nullptr);
+    } while (n < 0 && IdIsInterrupted(IdRawSocketError()));
+    if (n < 0) {
+        return IdRawSocketError() == EAGAIN || IdRawSocketError() == EWOULDBLOCK ? 0 : Fail();
+    }
+    for (int i = 0; i < n; ++i) {
+        // As in RecvFrom: a datagram cut down to the buffer is one that was too long.
+        const bool cut = (headers[i].msg_hdr.msg_flags & MSG_TRUNC) != 0;
+        slots[i].Size = cut ? -1 : static_cast<int>(headers[i].msg_len);
+        ReadAddress(from[i], slots[i].IP, slots[i].Port);
+    }
+    return n;
+}
+
+int TIdStackPosix::SetReceiveBufferSize(TIdSocketHandleType s, int bytes) {
+    // The forced option passes the system's limit (net.core.rmem_max) but needs the right to
+    // administer the network; everyone else gets as much of the request as that limit allows.
+    if (::setsockopt(s, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0) {
+        ::setsockopt(s, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+    }
+    int granted = 0;
+    socklen_t len = sizeof granted;
+    return ::getsockopt(s, SOL_SOCKET, SO_RCVBUF, &granted, &len) == 0 ? granted : 0;
+}
+
 int TIdStackPosix::Select(std::vector<TIdSocketHandleType>& readSet, int timeoutMs) {
     // poll, not select: fd_set cannot hold descriptors numbered from FD_SETSIZE up.
     thread_local std::vector<pollfd> fds;

@@ -31,6 +31,7 @@ namespace {
     X(connect)                                                                                               \
     X(getsockname)                                                                                           \
     X(setsockopt)                                                                                            \
+    X(getsockopt)                                                                                            \
     X(ioctlsocket)                                                                                           \
     X(sendto)                                                                                                \
     X(send)                                                                                                  \
@@ -319,6 +320,17 @@ class TIdStackWindows : public TIdStack {
         }
         ReadAddress(from, ip, port);
         return n;
+    }
+
+    // Batches come from the base layer's loop of reads, each after a zero wait that finds a datagram
+    // queued, since the reads here may block. The receive buffer may be as large as asked for.
+    int SetReceiveBufferSize(TIdSocketHandleType s, int bytes) override {
+        WS(setsockopt)(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bytes), sizeof bytes);
+        int granted = 0;
+        int len = sizeof granted;
+        return WS(getsockopt)(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&granted), &len) == 0
+                   ? granted
+                   : 0;
     }
 
     int Select(std::vector<TIdSocketHandleType>& readSet, int timeoutMs) override {

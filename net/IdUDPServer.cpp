@@ -179,6 +179,9 @@ TIdSocketHandle& TIdUDPServer::AcquireBinding() {
     for (int i = 0; i < FBindings.Count(); ++i) {
         FBindings[i].AllocateSocket();
         FBindings[i].Bind();
+        // A segment's answers arrive faster than the listener is scheduled; a system that grants less
+        // than asked, or nothing, still works with fewer answers held.
+        TIdStack::Instance().SetReceiveBufferSize(FBindings[i].Socket, IdReceiveBufferRequest);
     }
     FSendBinding = &FBindings[0];
     try {

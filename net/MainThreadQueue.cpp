@@ -6,16 +6,19 @@
 #include <atomic>
 #include <condition_variable>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 namespace {
-// Lives on the stack of the thread that queued it, which waits until the main thread has run it.
+// Lives on the stack of the thread that queued it, which waits until the main thread has run it; or,
+// without a signal, posted: owned by the queue, with its call, and deleted once the call has run.
 struct PendingCall {
     const std::function<void()>* call = nullptr;
     std::exception_ptr error;
     TIdThreadSignal* signal = nullptr;
+    std::function<void()> posted;
 };
 
 // One signal per queuing thread, reused for each of its calls. It outlives the call, so the main thread
@@ -85,6 +88,31 @@ void RunOnMainThread(const std::function<void()>& call) {
     }
 }
 
+void PostToMainThread(std::function<void()> call) {
+    if (IsMainThread()) {
+        try {
+            call();
+        } catch (...) {
+            // Nobody waits for a posted call's outcome.
+        }
+        return;
+    }
+    auto pending = std::make_unique<PendingCall>();
+    pending->posted = std::move(call);
+    pending->call = &pending->posted;
+    std::lock_guard lock(GQueueLock);
+    GPending.push_back(pending.release());
+    SignalSyncEvent();
+    if (GWakeMainThread && !GMainDraining) {
+        GWakeMainThread();
+    }
+}
+
+bool HasPendingCalls() {
+    std::lock_guard lock(GQueueLock);
+    return !GPending.empty();
+}
+
 bool RunPendingCalls() {
     if (!IsMainThread()) {
         return false;
@@ -99,8 +127,12 @@ bool RunPendingCalls() {
         try {
             (*pending->call)();
         } catch (...) {
-            // handed back to the queuing thread, which raises it there
+            // handed back to the queuing thread, which raises it there (dropped for a posted call)
             pending->error = std::current_exception();
+        }
+        if (pending->signal == nullptr) {
+            delete pending;
+            continue;
         }
         // The last touch of the call: once signalled, its owner may leave and take it along.
         pending->signal->release();

@@ -13,6 +13,14 @@ bool IsMainThread();
 // Runs call on the main thread and returns when it has run; an exception it raised is rethrown here.
 void RunOnMainThread(const std::function<void()>& call);
 
+// Queues call for the main thread and returns at once; a failure it raises is dropped. The caller keeps
+// whatever call touches alive until call has run, which call itself tells it as its last step: this is
+// how a listener goes on reading while the main thread handles what it has already handed over.
+void PostToMainThread(std::function<void()> call);
+
+// Whether a call is queued and has not run yet.
+bool HasPendingCalls();
+
 // Main thread: runs every queued call; returns whether any ran.
 bool RunPendingCalls();
 

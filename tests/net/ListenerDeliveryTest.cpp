@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What the listener hands to OnUDPRead, on which thread, in which order, and what survives failures.
 // All on 127.0.0.1 with ephemeral ports.
+#include "FakeNetwork.h"
 #include "net/IdException.h"
+#include "net/IdThread.h"
 #include "net/IdUDPServer.h"
 #include "net/MainThreadQueue.h"
 #include "NetTestSupport.h"
@@ -254,4 +256,85 @@ TEST_F(ListenerTest, AnyLengthAndContentAtFullRateNeverCrashesOrStallsIt) {
     EXPECT_GT(handled, 0u);
     EXPECT_TRUE(server.Active());
 }
+
+// Read-ahead on the fake layer, where the test sees what is still in the socket: a burst much larger
+// than any receive buffer, handed over while the main thread is busy or not pumping at all.
+class ReadAheadTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        server.Bindings().Add().Port = kPort;
+        server.OnUDPRead = [this](TIdUDPServer&, TMemoryStream& data, TIdSocketHandle& binding) {
+            // One at a time: nothing runs inside a handler, and no second delivery waits behind it.
+            EXPECT_FALSE(inHandler);
+            EXPECT_FALSE(HasPendingCalls());
+            EXPECT_TRUE(IsMainThread());
+            inHandler = true;
+            got.push_back(data.ReadAll());
+            senders.push_back(binding.SenderPort);
+            if (onFirst && got.size() == 1) {
+                onFirst();
+            }
+            inHandler = false;
+        };
+        server.SetActive(true);
+    }
+    // Datagrams from..from+count-1, each from a port of its own.
+    void Burst(int from, int count, std::size_t size) {
+        for (int i = from; i < from + count; ++i) {
+            std::string bytes = std::to_string(i);
+            bytes.resize(std::max(size, bytes.size()), '.');
+            net.Deliver("10.77.4.1", 40000 + i, kPort, bytes);
+        }
+    }
+    // Every datagram of a burst of count, in the order sent, each with its own sender.
+    void ExpectAllInOrder(int count) {
+        ASSERT_TRUE(net.RunUntil(1000ms, [&] { return got.size() == static_cast<std::size_t>(count); }));
+        for (int i = 0; i < count; ++i) {
+            ASSERT_EQ(got[i].substr(0, got[i].find('.')), std::to_string(i));
+            ASSERT_EQ(senders[i], 40000 + i);
+        }
+    }
+
+    static constexpr int32_t kPort = 60001;
+    FakeNetwork net; // before the endpoint: its layer is the endpoint's
+    std::vector<std::string> got;
+    std::vector<int32_t> senders;
+    std::function<void()> onFirst;
+    bool inHandler = false;
+    TIdUDPServer server;
+};
+
+TEST_F(ReadAheadTest, WhatArrivesWhileTheHandlerRunsIsReadMeanwhile) {
+    bool emptied = false;
+    onFirst = [&] {
+        Burst(1000, 1000, 40);
+        emptied = WaitUntil([&] { return net.Queued(kPort) == 0; });
+    };
+    Burst(0, 1000, 40);
+    ExpectAllInOrder(2000);
+    EXPECT_TRUE(emptied);
+}
+
+struct BoundRow {
+    const char* name;
+    std::size_t size;
+    std::size_t held; // read ahead beside the one being handed over
+};
+
+class ReadAheadBound : public ReadAheadTest, public ::testing::WithParamInterface<BoundRow> {};
+
+TEST_P(ReadAheadBound, StopsReadingAtTheBoundAndTheRestWaitsInTheSocket) {
+    const BoundRow row = GetParam();
+    const int count = static_cast<int>(row.held) + 100;
+    Burst(0, count, row.size);
+    ASSERT_TRUE(net.WaitForListenersAsleep());
+    EXPECT_EQ(net.Queued(kPort), static_cast<std::size_t>(count) - row.held - 1);
+    EXPECT_TRUE(got.empty());
+    ExpectAllInOrder(count);
+}
+
+INSTANTIATE_TEST_SUITE_P(Bounds, ReadAheadBound,
+                         ::testing::Values(BoundRow{"SmallDatagramsByCount", 40, IdReadAheadDatagrams},
+                                           BoundRow{"FullBuffersByBytes", 8192, IdReadAheadBytes / 8192}),
+                         [](const auto& info) { return std::string(info.param.name); });
 } // namespace

@@ -75,6 +75,7 @@ TEST(Flood, WindowSurvivesAndKeepsReceivingThroughHundredThousandRandomDatagrams
 
     const UdpCounters kernelBefore = ReadUdpCounters();
     const double cpuBefore = ProcessCpuSeconds();
+    const long residentBefore = PeakResidentKiB();
     QElapsedTimer wall;
     wall.start();
     const std::string reportFile = "/tmp/flood-report-" + std::to_string(::getpid());
@@ -174,10 +175,12 @@ TEST(Flood, WindowSurvivesAndKeepsReceivingThroughHundredThousandRandomDatagrams
         " dropped, receive buffer full\n" +
         "device listed during the flooded scan: " + (rowUnderFlood >= 0 ? "yes" : "no") + " (" +
         std::to_string(listedUnderFlood) + " entries listed)\n" + "record taken " +
-        (takenUnderFlood ? "while the flood ran" : "after the flood") + ", at click " + std::to_string(clicks) +
-        "\n" +
-        "write ended with: " + writeEnd.toStdString() + "\n" + "program CPU time: " + std::to_string(cpu) +
-        " s in " + std::to_string(seconds) + " s wall\n";
+        (takenUnderFlood ? "while the flood ran" : "after the flood") + ", at click " +
+        std::to_string(clicks) + "\n" + "write ended with: " + writeEnd.toStdString() + "\n" +
+        "program CPU time: " + std::to_string(cpu) + " s in " + std::to_string(seconds) + " s wall\n" +
+        // The listener's read-ahead is bounded at 4 MiB of datagrams: the flood must not add much more.
+        "program peak resident memory: " + std::to_string(residentBefore / 1024) + " MiB before the flood, " +
+        std::to_string(PeakResidentKiB() / 1024) + " MiB at its end\n";
     std::fputs(figures.c_str(), stdout);
     ::testing::Test::RecordProperty("flood_figures", figures);
 }

@@ -16,3 +16,5 @@ long ReceiveQueueBytes(int port);
 
 // CPU seconds (user + system) this process has used so far.
 double ProcessCpuSeconds();
+// The most memory this process has had resident so far, in KiB.
+long PeakResidentKiB();

@@ -163,6 +163,7 @@ TIdSocketHandleType FakeNetwork::Register(const std::shared_ptr<Socket>& socket,
     // A number the platform hands out again belonged to a handle closed behind our back: forget it.
     FHandles[handle] = socket;
     FWakeReaders.erase(handle);
+    FListeners.erase(handle);
     FWakeWriters.erase(handle);
     return handle;
 }
@@ -263,7 +264,6 @@ int FakeNetwork::RecvFrom(TIdSocketHandleType s, void* buffer, std::size_t size,
     }
     const FakeDatagram d = std::move(it->second->queue.front());
     it->second->queue.pop_front();
-    ++FInHand[std::this_thread::get_id()];
     ip = d.fromIp;
     port = d.fromPort;
     if (d.bytes.size() > size) {
@@ -276,9 +276,23 @@ int FakeNetwork::RecvFrom(TIdSocketHandleType s, void* buffer, std::size_t size,
 
 int FakeNetwork::Select(std::vector<TIdSocketHandleType>& readSet, int timeoutMs) {
     std::unique_lock lock(FLock);
-    // Back in Select: whatever this thread took before has been handed over.
-    FInHand[std::this_thread::get_id()] = 0;
-    FChanged.notify_all();
+    Listener* listener = nullptr;
+    std::vector<std::shared_ptr<Socket>> sockets;
+    for (const TIdSocketHandleType h : readSet) {
+        if (FWakeReaders.count(h) != 0) {
+            listener = &FListeners[h];
+        } else if (const auto it = FHandles.find(h); it != FHandles.end()) {
+            sockets.push_back(it->second);
+        }
+    }
+    // A listener with its read-ahead full waits for its wake-up alone: its sockets are still the ones
+    // it read before.
+    if (listener != nullptr) {
+        listener->reading = !sockets.empty();
+        if (listener->reading) {
+            listener->sockets = std::move(sockets);
+        }
+    }
     std::vector<TIdSocketHandleType> ready;
     const auto anyReady = [&] {
         ready.clear();
@@ -295,9 +309,17 @@ int FakeNetwork::Select(std::vector<TIdSocketHandleType>& readSet, int timeoutMs
                 ready.push_back(h);
             }
         }
+        // Asleep only when it is about to wait: a zero wait is a listener looking for more to read.
+        if (listener != nullptr && timeoutMs > 0) {
+            listener->asleep = ready.empty();
+            FChanged.notify_all();
+        }
         return !ready.empty();
     };
     FChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs), anyReady);
+    if (listener != nullptr) {
+        listener->asleep = false;
+    }
     readSet = ready;
     return static_cast<int>(ready.size());
 }
@@ -314,7 +336,6 @@ void FakeNetwork::Close(TIdSocketHandleType s) {
     it->second->bound = false;
     it->second->queue.clear();
     FHandles.erase(it);
-    FInHand.clear();
     FChanged.notify_all();
 }
 
@@ -322,6 +343,7 @@ void FakeNetwork::AddWakePair(TIdSocketHandleType reader, TIdSocketHandleType wr
     std::lock_guard lock(FLock);
     FHandles.erase(reader);
     FHandles.erase(writer);
+    FListeners.erase(reader); // a number the platform handed out again: a listener of its own
     FWakeReaders[reader] = false;
     FWakeWriters[writer] = reader;
 }
@@ -368,7 +390,39 @@ bool FakeNetwork::QuiescentLocked() const {
             return false;
         }
     }
-    return std::all_of(FInHand.begin(), FInHand.end(), [](const auto& entry) { return entry.second == 0; });
+    // A wake-up not yet taken is a listener about to run: a delivery of its ran, or it is stopping.
+    if (std::any_of(FWakeReaders.begin(), FWakeReaders.end(),
+                    [](const auto& entry) { return entry.second; })) {
+        return false;
+    }
+    return ListenersAsleepLocked();
+}
+
+bool FakeNetwork::ListenersAsleepLocked() const {
+    return std::all_of(FListeners.begin(), FListeners.end(), [](const auto& entry) {
+        const Listener& l = entry.second;
+        const auto closed = [](const auto& socket) { return socket->closed; };
+        const auto empty = [](const auto& socket) { return socket->closed || socket->queue.empty(); };
+        const bool ended = !l.sockets.empty() && std::all_of(l.sockets.begin(), l.sockets.end(), closed);
+        // Asleep over sockets that have something to read is about to wake.
+        const bool idle = l.asleep && (!l.reading || std::all_of(l.sockets.begin(), l.sockets.end(), empty));
+        return idle || ended;
+    });
+}
+
+std::size_t FakeNetwork::Queued(int32_t port) const {
+    std::lock_guard lock(FLock);
+    for (const auto& [handle, socket] : FHandles) {
+        if (socket->bound && !socket->closed && socket->port == port) {
+            return socket->queue.size();
+        }
+    }
+    return 0;
+}
+
+bool FakeNetwork::WaitForListenersAsleep(std::chrono::milliseconds bound) {
+    std::unique_lock lock(FLock);
+    return FChanged.wait_for(lock, bound, [this] { return !FListeners.empty() && ListenersAsleepLocked(); });
 }
 
 void FakeNetwork::Settle() {
@@ -382,7 +436,8 @@ void FakeNetwork::Settle() {
         RunPendingCalls();
         {
             std::unique_lock lock(FLock);
-            if (QuiescentLocked()) {
+            // With every listener asleep none can queue a call any more: one still queued is the last.
+            if (QuiescentLocked() && !HasPendingCalls()) {
                 break;
             }
             if (std::chrono::steady_clock::now() > limit) {

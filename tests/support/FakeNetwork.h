@@ -16,7 +16,6 @@
 #include <mutex>
 #include <set>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -53,6 +52,11 @@ class FakeNetwork {
     // A datagram from fromIp:fromPort to the socket bound to toPort, after delay of virtual time.
     void Deliver(const std::string& fromIp, int32_t fromPort, int32_t toPort, const std::string& bytes,
                  std::chrono::milliseconds delay = std::chrono::milliseconds(0));
+    // Datagrams waiting in the socket bound to port, not yet taken by its listener.
+    std::size_t Queued(int32_t port) const;
+    // Real time, bounded: waits until every listener sleeps in its wait with nothing ready, so that
+    // what it took and holds stays as it is until this thread runs the main thread's calls.
+    bool WaitForListenersAsleep(std::chrono::milliseconds bound = std::chrono::seconds(10));
     // Holds port the way another program would: binding it fails with "address in use".
     void Occupy(int32_t port);
     // Before any endpoint: a system that lists these adapters and fails every send through one with
@@ -96,7 +100,15 @@ class FakeNetwork {
     std::map<TIdSocketHandleType, std::shared_ptr<Socket>> FHandles;
     std::map<TIdSocketHandleType, bool> FWakeReaders;                // reader -> woken
     std::map<TIdSocketHandleType, TIdSocketHandleType> FWakeWriters; // writer -> reader
-    std::map<std::thread::id, int> FInHand; // datagrams a listener took and has not handed over yet
+    // Listeners by their wake-up handle. One that is awake may still hold datagrams it read ahead, or
+    // be about to hand one over; one whose sockets are all closed has ended or is ending.
+    struct Listener {
+        bool asleep = false;  // in Select with nothing ready
+        bool reading = false; // its last Select waited on its sockets, not on its wake-up alone
+        std::vector<std::shared_ptr<Socket>> sockets;
+    };
+    std::map<TIdSocketHandleType, Listener> FListeners;
+    bool ListenersAsleepLocked() const; // under FLock
     std::set<int32_t> FOccupied;
     std::vector<TIdBroadcastAdapter> FAdapters;
     int FAdapterRefusal = 0;

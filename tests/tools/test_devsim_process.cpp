@@ -51,6 +51,25 @@ class DevsimProcessTest : public testing::Test {
         const auto r = client.Receive();
         return r ? r->hex : "(nothing)";
     }
+    // devices simulated from base onwards: one broadcast, one answer from each address and MAC.
+    void ExpectEveryDeviceAnswersOneScan(int devices, const std::string& base) {
+        DevsimProcess sim({"--many", std::to_string(devices) + ",base_ip=" + base});
+        ASSERT_TRUE(sim.Started());
+        client.Broadcast(Scan);
+        std::set<std::string> ips, macs;
+        int replies = 0;
+        while (const auto r = client.Receive(2000ms)) {
+            ++replies;
+            ips.insert(r->fromIp);
+            macs.insert(MacTextFromScanReply(r->hex).value_or(""));
+            if (replies == devices)
+                break;
+        }
+        EXPECT_EQ(replies, devices);
+        EXPECT_EQ(ips.size(), static_cast<std::size_t>(devices));
+        EXPECT_EQ(macs.size(), static_cast<std::size_t>(devices));
+        EXPECT_EQ(sim.LogLines().size(), 1u); // one broadcast reached the simulator once
+    }
     UdpClient client;
 };
 
@@ -241,22 +260,12 @@ TEST_F(DevsimProcessTest, ShortAndMalformedScanReplies) {
 }
 
 TEST_F(DevsimProcessTest, AFullSubnetAnswersOneScanFromDistinctAddresses) {
-    DevsimProcess sim({"--many", "254,base_ip=10.77.1.1"});
-    ASSERT_TRUE(sim.Started());
-    client.Broadcast(Scan);
-    std::set<std::string> ips, macs;
-    int replies = 0;
-    while (const auto r = client.Receive(2000ms)) {
-        ++replies;
-        ips.insert(r->fromIp);
-        macs.insert(MacTextFromScanReply(r->hex).value_or(""));
-        if (replies == 254)
-            break;
-    }
-    EXPECT_EQ(replies, 254);
-    EXPECT_EQ(ips.size(), 254u);
-    EXPECT_EQ(macs.size(), 254u);
-    EXPECT_EQ(sim.LogLines().size(), 1u); // one broadcast reached the simulator once
+    ExpectEveryDeviceAnswersOneScan(254, "10.77.1.1");
+}
+
+// The private LAN's /22, carried across three octet boundaries (.255 and .0 are hosts there).
+TEST_F(DevsimProcessTest, AFullSlash22SegmentAnswersOneScanFromDistinctAddresses) {
+    ExpectEveryDeviceAnswersOneScan(1022, "10.77.4.1");
 }
 
 TEST_F(DevsimProcessTest, RefusesToStartOutsideThePrivateNetwork) {
