@@ -144,8 +144,9 @@ TEST_F(KorvcfgTest, AWriteWithoutVerifyAsksForTheRestartAndTheDeviceCommits) {
     const CommandResult r = Korvcfg("write " + MacA + " --port 4321 --baud 115200");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, MacA + " configured; restart the device to put the new settings to use\n");
-    EXPECT_EQ(StateOf(sim, "4C5A1E0B21"), "4C5A1E0B21 ip=10.77.1.11 mode=00 port=4321 devip=10.77.1.11 "
-                                          "remoteip=10.77.0.100 gateway=10.77.1.1 mask=255.255.255.0 baud=FC");
+    EXPECT_EQ(StateOf(sim, "4C5A1E0B21"),
+              "4C5A1E0B21 ip=10.77.1.11 mode=00 port=4321 devip=10.77.1.11 "
+              "remoteip=10.77.0.100 gateway=10.77.1.1 mask=255.255.255.0 baud=FC");
 }
 
 TEST_F(KorvcfgTest, AStepNeverAcknowledgedEndsTheWriteNamingIt) {

@@ -17,7 +17,8 @@
 
 namespace {
 
-const char Usage[] = R"(usage: devsim [--log FILE] [--state FILE] [--ready FILE] [--netns PATH] DEVICE... [-- COMMAND...]
+const char Usage[] =
+    R"(usage: devsim [--log FILE] [--state FILE] [--ready FILE] [--netns PATH] DEVICE... [-- COMMAND...]
   DEVICE := --device key=value[,key=value...]
           | --many N,base_ip=A.B.C.D[,stagger=MS][,key=value...]
 
