@@ -1,7 +1,7 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Datagrams per second through the endpoint's listener and the main-thread hand-off, beside a plain
 # recvfrom loop; loopback only, so it runs anywhere: <build>/bench/bench_net_throughput [count]
-# (Windows: tests/windows-run --bench runs it under Wine.)
+# (Windows: tests/wine-lan build-win/bench/bench_net_throughput.exe [count] runs it under Wine.)
 add_executable(bench_net_throughput ${CMAKE_CURRENT_LIST_DIR}/net_throughput.cpp)
 target_link_libraries(bench_net_throughput PRIVATE net)
 if(WIN32)

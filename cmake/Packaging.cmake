@@ -1,7 +1,7 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Packages of what the install rules install: a Debian package from the native build, a ZIP to unpack
 # from the Windows cross build. Included last, so that every install rule is known.
-#   cpack --config BUILD/CPackConfig.cmake -B BUILD/package        (tests/package-run does this)
+#   cpack --config BUILD/CPackConfig.cmake -B BUILD/package        (the package tests do this)
 include(GNUInstallDirs)
 
 set(CPACK_PACKAGE_NAME korvantis-config)
@@ -83,6 +83,19 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk")
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+  # The package's tests (label package, as root: the last installs and purges it on this machine).
+  if(BUILD_TESTING)
+    execute_process(COMMAND dpkg --print-architecture OUTPUT_VARIABLE KORV_DEB_ARCH OUTPUT_STRIP_TRAILING_WHITESPACE)
+    set(KORV_DEB ${CMAKE_BINARY_DIR}/package/${CPACK_PACKAGE_NAME}_${PROJECT_VERSION}_${KORV_DEB_ARCH}.deb)
+    add_test(NAME package_deb COMMAND ${CMAKE_CPACK_COMMAND} --config ${CMAKE_BINARY_DIR}/CPackConfig.cmake
+                                      -B ${CMAKE_BINARY_DIR}/package -G DEB)
+    # Debian's policy checks: no error and no warning.
+    add_test(NAME package_lintian COMMAND lintian --fail-on error,warning ${KORV_DEB})
+    add_test(NAME package_installed COMMAND ${PROJECT_SOURCE_DIR}/tests/package-run ${KORV_DEB})
+    set_tests_properties(package_deb PROPERTIES LABELS package FIXTURES_SETUP deb)
+    set_tests_properties(package_lintian package_installed PROPERTIES LABELS package FIXTURES_REQUIRED deb)
+  endif()
 endif()
 
 include(CPack)

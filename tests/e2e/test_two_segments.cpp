@@ -191,7 +191,7 @@ TEST(TwoSegmentsKorvcfg, InterfaceSendsThroughThatAdapterOnlyAndAnUnknownNameLis
         QString out, err;
     };
     const auto korvcfg = [](const std::string& args) {
-        const CommandResult r = RunCommand(std::string(KORVCFG_PATH) + " " + args);
+        const CommandResult r = RunKorvcfg(KORVCFG_PATH, args);
         return Run{r.status, QString::fromStdString(r.out), QString::fromStdString(r.err)};
     };
     const QString nearLine = QString("%1  %2\n").arg(DeviceA.ip, DeviceA.mac);

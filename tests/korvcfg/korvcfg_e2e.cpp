@@ -24,14 +24,16 @@ const std::string MacB = "00-4C-5A-1E-0B-22";
 const std::string MacC = "00-7E-0F-93-A4-C5";
 
 CommandResult Korvcfg(const std::string& args) {
-    return RunCommand(std::string(KORVCFG_PATH) + " " + args);
+    return RunKorvcfg(KORVCFG_PATH, args);
 }
 
-// The hex of every datagram the simulator received, in order.
+// The hex of every datagram the simulator received, in order, each checked to have come from the
+// workstation's port (every request is a broadcast).
 std::vector<std::string> Received(const DevsimProcess& sim) {
     std::vector<std::string> hex;
-    for (const std::string& line : sim.LogLines()) {
-        hex.push_back(line.substr(line.rfind(' ') + 1));
+    for (const DevsimLogLine& line : sim.Log()) {
+        EXPECT_EQ(line.source, "10.77.0.100:60001") << line.hex;
+        hex.push_back(line.hex);
     }
     return hex;
 }
@@ -109,6 +111,7 @@ TEST_F(KorvcfgTest, ReadPrintsTheConfigurationAsTextAndJson) {
                   "\", \"ip\": \"10.77.1.150\", \"mask\": \"255.255.0.0\", \"gateway\": \"10.77.1.254\", "
                   "\"remote_ip\": \"10.77.0.50\", \"port\": 20108, \"mode\": \"udp-client\", \"baud\": "
                   "38400}\n");
+    EXPECT_EQ(Korvcfg("read 00-4C-5A-1E-0B-99 --wait 300").status, 1) << "a device that is not there";
 }
 
 TEST_F(KorvcfgTest, WriteSendsEveryFieldAsTheDeviceTakesItAndVerifies) {
@@ -133,6 +136,17 @@ TEST_F(KorvcfgTest, WriteSendsEveryFieldAsTheDeviceTakesItAndVerifies) {
     for (std::size_t at = 0; (at = r.err.find(" acknowledged", at)) != std::string::npos; ++at)
         ++steps;
     EXPECT_EQ(steps, 8u) << r.err;
+}
+
+TEST_F(KorvcfgTest, AWriteWithoutVerifyAsksForTheRestartAndTheDeviceCommits) {
+    DevsimProcess sim({"--device", A});
+    ASSERT_TRUE(sim.Started());
+    const CommandResult r = Korvcfg("write " + MacA + " --port 4321 --baud 115200");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, MacA + " configured; restart the device to put the new settings to use\n");
+    EXPECT_EQ(StateOf(sim, "4C5A1E0B21"),
+              "4C5A1E0B21 ip=10.77.1.11 mode=00 port=4321 devip=10.77.1.11 "
+              "remoteip=10.77.0.100 gateway=10.77.1.1 mask=255.255.255.0 baud=FC");
 }
 
 TEST_F(KorvcfgTest, AStepNeverAcknowledgedEndsTheWriteNamingIt) {

@@ -169,6 +169,18 @@ CommandResult RunCommand(const std::string& command) {
     return result;
 }
 
+CommandResult RunKorvcfg(const std::string& builtPath, const std::string& args) {
+    const char* other = std::getenv("KORV_KORVCFG");
+    if (other == nullptr || *other == '\0')
+        return RunCommand(builtPath + " " + args);
+    CommandResult r = RunCommand(std::string(other) + " " + args);
+    for (std::string* text : {&r.out, &r.err}) {
+        for (std::size_t at = 0; (at = text->find("\r\n", at)) != std::string::npos;)
+            text->erase(at, 1);
+    }
+    return r;
+}
+
 void SendFromAddress(const std::string& sourceIp, const std::string& bytes, const std::string& toIp,
                      int toPort) {
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);

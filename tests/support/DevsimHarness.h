@@ -72,6 +72,10 @@ struct CommandResult {
 };
 // Runs a shell command line; returns its exit status and what it wrote to stdout and stderr.
 CommandResult RunCommand(const std::string& command);
+// Runs korvcfg with args: the one built beside the test, or the command KORV_KORVCFG names (the
+// Windows build runs these suites with korvcfg.exe under Wine). A Windows program ends its lines
+// with CR LF; they are returned as LF, which is what the suites compare.
+CommandResult RunKorvcfg(const std::string& builtPath, const std::string& args);
 
 // Sends one datagram from sourceIp (an address of the private LAN) to the workstation's port, the
 // way a device or a stranger that nobody asked would.

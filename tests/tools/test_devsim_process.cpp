@@ -8,10 +8,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <regex>
 #include <set>
+#include <unistd.h>
 
 namespace {
 
@@ -279,6 +281,15 @@ TEST_F(DevsimProcessTest, RefusesToStartOutsideThePrivateNetwork) {
     EXPECT_EQ(notLocal.status, 1);
     EXPECT_NE(notLocal.err.find("192.0.2.1"), std::string::npos) << notLocal.err;
     EXPECT_EQ(RunCommand(DevsimPath() + " --device port=70000").status, 2);
+}
+
+TEST_F(DevsimProcessTest, ACommandRunsOnceTheDevicesAreReadyAndItsStatusIsTheSimulators) {
+    const std::string ready = "/tmp/devsim-beside-" + std::to_string(::getpid());
+    const std::string devsim = DevsimPath() + " --ready " + ready + " --device ip=10.77.1.7 -- ";
+    EXPECT_EQ(RunCommand(devsim + "sh -c 'test -s " + ready + " && exit 3'").status, 3);
+    EXPECT_EQ(RunCommand(devsim + "sh -c 'kill -KILL $$'").status, 128 + 9);
+    EXPECT_EQ(RunCommand(devsim + "/nonexistent/program").status, 127);
+    std::remove(ready.c_str());
 }
 
 } // namespace

@@ -6,13 +6,19 @@
 
 #include <csignal>
 #include <cstring>
+#include <exception>
 #include <iostream>
+#include <stdexcept>
 #include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
 
-const char Usage[] = R"(usage: devsim [--log FILE] [--state FILE] [--ready FILE] [--netns PATH] DEVICE...
+const char Usage[] =
+    R"(usage: devsim [--log FILE] [--state FILE] [--ready FILE] [--netns PATH] DEVICE... [-- COMMAND...]
   DEVICE := --device key=value[,key=value...]
           | --many N,base_ip=A.B.C.D[,stagger=MS][,key=value...]
 
@@ -41,8 +47,50 @@ Fault keys: delay=MS, ackfrom=CODE:K, noack=CODE, wrongack=CODE:OTHER, scantwice
 --ready FILE: written ("ready") once the socket is bound and the state file is written.
 --netns PATH: runs in that network namespace (one of tests/private-lan --second-segment's segments,
   $KORV_SEGMENT1_NETNS or $KORV_SEGMENT2_NETNS); the interface check above applies there.
-SIGTERM and SIGINT end it with status 0.
+-- COMMAND...: runs COMMAND beside the devices once they answer, in the same namespace, and ends
+  with it, exiting with its status (128 + N when signal N ended it).
+SIGTERM and SIGINT end it with status 0, or with COMMAND's status once it has ended.
 )";
+
+// COMMAND as a child; a thread waits for it and then asks the simulator to stop with the signal
+// that Run reads, so the devices answer for exactly as long as COMMAND runs.
+int RunBeside(Simulator& simulator, const std::vector<char*>& command) {
+    const pid_t child = ::fork();
+    if (child < 0)
+        throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
+    if (child == 0) {
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        ::execvp(command[0], command.data());
+        std::cerr << "devsim: cannot run " << command[0] << ": " << std::strerror(errno) << "\n";
+        ::_exit(127);
+    }
+    // The waiter leaves the child unreaped, so its process id cannot pass to another process before
+    // the stop below.
+    std::thread waiter([child] {
+        siginfo_t info{};
+        while (::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
+        }
+        ::kill(::getpid(), SIGTERM);
+    });
+    int simulated = 1;
+    std::exception_ptr failure;
+    try {
+        simulated = simulator.Run();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    ::kill(child, SIGTERM); // a stop from outside, or the simulator's failure, ends COMMAND too
+    waiter.join();
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (failure)
+        std::rethrow_exception(failure);
+    if (simulated != 0)
+        return simulated;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
 
 } // namespace
 
@@ -57,6 +105,7 @@ int main(int argc, char** argv) {
     SimulatorOptions options;
     std::string netns;
     std::vector<DeviceProfile> devices;
+    std::vector<char*> command;
     try {
         int ordinal = 1;
         for (int i = 1; i < argc; ++i) {
@@ -64,6 +113,10 @@ int main(int argc, char** argv) {
             if (arg == "--help" || arg == "-h") {
                 std::cout << Usage;
                 return 0;
+            }
+            if (arg == "--") {
+                command.assign(argv + i + 1, argv + argc);
+                break;
             }
             if (i + 1 >= argc)
                 throw ProfileError(arg + ": missing value (or unknown option)");
@@ -89,6 +142,8 @@ int main(int argc, char** argv) {
         }
         if (devices.empty())
             throw ProfileError("no device given");
+        if (command.empty() && std::string(argv[argc - 1]) == "--")
+            throw ProfileError("no command after --");
     } catch (const ProfileError& e) {
         std::cerr << "devsim: " << e.what() << "\n\n" << Usage;
         return 2;
@@ -102,7 +157,10 @@ int main(int argc, char** argv) {
             throw std::runtime_error("refusing to start: interface '" + foreign +
                                      "' may reach a real network; run devsim inside tests/private-lan");
         Simulator simulator(options, std::move(devices));
-        return simulator.Run();
+        if (command.empty())
+            return simulator.Run();
+        command.push_back(nullptr);
+        return RunBeside(simulator, command);
     } catch (const std::exception& e) {
         std::cerr << "devsim: " << e.what() << "\n";
         return 1;

@@ -1,0 +1,38 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
+# The ZIP of the Windows build as a user unpacks it: the programs, the README and Qt's licence are in
+# it, and korvcfg.exe from the unpacked folder (BUILD/zip) runs under Wine with the package's version.
+#   cmake -DBUILD=BUILD_WIN -DWINE=tests/wine-lan -DCPACK=cpack -DVERSION=V -P tests/windows/ZipCheck.cmake
+file(REMOVE_RECURSE ${BUILD}/package-zip ${BUILD}/zip ${BUILD}/unpacked)
+execute_process(COMMAND ${CPACK} --config ${BUILD}/CPackConfig.cmake -B ${BUILD}/package-zip -G ZIP
+                OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
+file(GLOB zip ${BUILD}/package-zip/*.zip)
+file(SIZE ${zip} size)
+message("${zip}: ${size} bytes")
+file(ARCHIVE_EXTRACT INPUT ${zip} DESTINATION ${BUILD}/unpacked LIST_ONLY VERBOSE)
+file(ARCHIVE_EXTRACT INPUT ${zip} DESTINATION ${BUILD}/unpacked)
+file(GLOB top LIST_DIRECTORIES true ${BUILD}/unpacked/*)
+file(RENAME ${top} ${BUILD}/zip)
+foreach(want bin/korvcfg.exe bin/Project1.exe README.md licenses/qt/LGPL-3.0-only.txt)
+  if(NOT EXISTS ${BUILD}/zip/${want})
+    message(FATAL_ERROR "${want} is not in ${zip}")
+  endif()
+endforeach()
+
+function(korvcfg_says option out)
+  execute_process(COMMAND ${WINE} ${BUILD}/zip/bin/korvcfg.exe ${option} OUTPUT_VARIABLE said RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "korvcfg.exe ${option}: status ${status}")
+  endif()
+  string(REPLACE "\r" "" said "${said}")
+  string(STRIP "${said}" said)
+  set(${out} "${said}" PARENT_SCOPE)
+endfunction()
+korvcfg_says(--version said)
+if(NOT said STREQUAL "korvcfg ${VERSION}")
+  message(FATAL_ERROR "korvcfg.exe --version says '${said}', the package is ${VERSION}")
+endif()
+korvcfg_says(--help help)
+if(NOT help MATCHES "(^|[^a-z_])scan([^a-z_]|$)")
+  message(FATAL_ERROR "korvcfg.exe --help does not mention scan:\n${help}")
+endif()
+message("${said} under Wine; --help answers")
