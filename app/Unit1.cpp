@@ -149,6 +149,9 @@ const EditRow EditRows[] = {
 // clang-format on
 
 constexpr Place ComboBox1Place{120, 24, 97, 21};
+// The network mode group's items, one for each mode row, in its order.
+const char* const ModeCaptions[] = {"TCP/IP 服务器", "TCP/IP 客户端", "UDP 服务器", "UDP 客户端"};
+static_assert(std::size(ModeCaptions) == ModeRows.size());
 // The mode items are filled column by column: items 0 and 1 on the left, 2 and 3 on the right.
 constexpr int RadioColumnLeft[] = {8, 132};
 constexpr int RadioRowTop[] = {20, 44};
@@ -267,7 +270,7 @@ void TForm1::CreateComponents() {
     Put(*ComboBox1, ComboBox1Place);
     ComboBox1->setEditable(false);
     for (const SpeedRow& row : SpeedRows) {
-        ComboBox1->addItem(Text(row.caption));
+        ComboBox1->addItem(QString::number(row.baud));
     }
     ComboBox1->setCurrentIndex(-1);
 
@@ -293,7 +296,7 @@ void TForm1::CreateComponents() {
 void TForm1::CreateRadioGroup1Items() {
     RadioGroup1Items = new QButtonGroup(RadioGroup1);
     for (int index = 0; index < static_cast<int>(ModeRows.size()); ++index) {
-        auto* item = new QRadioButton(Text(ModeRows[static_cast<std::size_t>(index)].caption), RadioGroup1);
+        auto* item = new QRadioButton(Text(ModeCaptions[index]), RadioGroup1);
         item->setObjectName(QString("RadioGroup1Item%1").arg(index));
         item->setGeometry(RadioColumnLeft[index / 2], RadioRowTop[index % 2], RadioItemWidth,
                           RadioItemHeight);

@@ -62,26 +62,56 @@ void SelectRow(QListWidget& list, int row) {
     }
 }
 
-void ShowOctets(const Ipv4Octets& octets, const std::array<QLineEdit*, 4>& edits) {
-    for (std::size_t i = 0; i < edits.size(); ++i) {
-        edits[i]->setText(QString::number(octets[i]));
+// The window's four octet edits of each address field, by the step that writes it.
+struct AddressEditsRow {
+    CommandCode step;
+    std::array<QLineEdit * TForm1::*, 4> edits;
+};
+const AddressEditsRow AddressEditsRows[] = {
+    {CommandCode::DeviceIp, {&TForm1::IP1, &TForm1::IP2, &TForm1::IP3, &TForm1::IP4}},
+    {CommandCode::SubnetMask, {&TForm1::ym1, &TForm1::ym2, &TForm1::ym3, &TForm1::ym4}},
+    {CommandCode::Gateway, {&TForm1::wg1, &TForm1::wg2, &TForm1::wg3, &TForm1::wg4}},
+    {CommandCode::RemoteIp, {&TForm1::YCIP1, &TForm1::YCIP2, &TForm1::YCIP3, &TForm1::YCIP4}},
+};
+
+std::array<QLineEdit*, 4> AddressEdits(const TForm1& form, CommandCode step) {
+    for (const AddressEditsRow& row : AddressEditsRows) {
+        if (row.step == step) {
+            return {form.*row.edits[0], form.*row.edits[1], form.*row.edits[2], form.*row.edits[3]};
+        }
     }
+    throw std::logic_error("no edits for an address field");
 }
 
 // A mode or speed code the tables do not know leaves that selection as it was since the read started
 // (empty, or what the user picked meanwhile), rather than showing a value the device does not hold.
 void ShowConfigRecord(TForm1& form, const std::string& recordHex) {
-    const DeviceConfig fields = ReadConfigRecord(recordHex);
-    if (const auto entry = ModeEntryForCode(fields.modeCode)) {
-        form.SetRadioGroup1ItemIndex(*entry);
-    }
-    ShowOctets(fields.deviceIp, {form.IP1, form.IP2, form.IP3, form.IP4});
-    ShowOctets(fields.subnetMask, {form.ym1, form.ym2, form.ym3, form.ym4});
-    ShowOctets(fields.gateway, {form.wg1, form.wg2, form.wg3, form.wg4});
-    ShowOctets(fields.remoteIp, {form.YCIP1, form.YCIP2, form.YCIP3, form.YCIP4});
-    form.post->setText(QString::number(fields.port));
-    if (const auto entry = BaudEntryForCode(fields.baudCode)) {
-        form.ComboBox1->setCurrentIndex(*entry);
+    const DeviceConfig config = ReadConfigRecord(recordHex);
+    for (const ConfigField& field : ConfigFields) {
+        const FieldValue value = field.get(config);
+        switch (field.kind) {
+        case FieldKind::Address: {
+            const Ipv4Octets octets = ValueOctets(value);
+            const auto edits = AddressEdits(form, field.step);
+            for (std::size_t i = 0; i < edits.size(); ++i) {
+                edits[i]->setText(QString::number(octets[i]));
+            }
+            break;
+        }
+        case FieldKind::Port:
+            form.post->setText(QString::number(value));
+            break;
+        case FieldKind::Mode:
+            if (const auto entry = ModeEntryForCode(static_cast<int32_t>(value))) {
+                form.SetRadioGroup1ItemIndex(*entry);
+            }
+            break;
+        case FieldKind::Speed:
+            if (const auto entry = BaudEntryForCode(static_cast<int32_t>(value))) {
+                form.ComboBox1->setCurrentIndex(*entry);
+            }
+            break;
+        }
     }
 }
 
@@ -89,18 +119,14 @@ void ShowConfigRecord(TForm1& form, const std::string& recordHex) {
 // (or without) its record would send those values into it, its device IP included. Empty fields end
 // such a write at its first step with the conversion error, before anything is sent.
 void ClearConfigFields(TForm1& form) {
-    for (QLineEdit* edit :
-         {form.IP1, form.IP2, form.IP3, form.IP4, form.ym1, form.ym2, form.ym3, form.ym4, form.wg1, form.wg2,
-          form.wg3, form.wg4, form.YCIP1, form.YCIP2, form.YCIP3, form.YCIP4, form.post}) {
-        edit->clear();
+    for (const AddressEditsRow& row : AddressEditsRows) {
+        for (QLineEdit* edit : AddressEdits(form, row.step)) {
+            edit->clear();
+        }
     }
+    form.post->clear();
     form.SetRadioGroup1ItemIndex(-1);
     form.ComboBox1->setCurrentIndex(-1);
-}
-
-std::array<std::string, 4> OctetTexts(const std::array<QLineEdit*, 4>& edits) {
-    return {edits[0]->text().toStdString(), edits[1]->text().toStdString(), edits[2]->text().toStdString(),
-            edits[3]->text().toStdString()};
 }
 
 // The edits as the write reads them: at every send, so an edit made during the waits is what the next
@@ -108,32 +134,57 @@ std::array<std::string, 4> OctetTexts(const std::array<QLineEdit*, 4>& edits) {
 class EditedConfig : public ConfigSource {
   public:
     explicit EditedConfig(const TForm1& form) : F(form) {}
-    Ipv4Octets Address(CommandCode step) const override {
-        switch (step) {
-        case CommandCode::SubnetMask:
-            return OctetsFromTexts(OctetTexts({F.ym1, F.ym2, F.ym3, F.ym4}));
-        case CommandCode::RemoteIp:
-            return OctetsFromTexts(OctetTexts({F.YCIP1, F.YCIP2, F.YCIP3, F.YCIP4}));
-        case CommandCode::Gateway:
-            return OctetsFromTexts(OctetTexts({F.wg1, F.wg2, F.wg3, F.wg4}));
-        default:
-            return OctetsFromTexts(OctetTexts({F.IP1, F.IP2, F.IP3, F.IP4}));
+    std::optional<FieldValue> Value(const ConfigField& field) const override {
+        switch (field.kind) {
+        case FieldKind::Address: {
+            const auto edits = AddressEdits(F, field.step);
+            return OctetsValue(
+                OctetsFromTexts({edits[0]->text().toStdString(), edits[1]->text().toStdString(),
+                                 edits[2]->text().toStdString(), edits[3]->text().toStdString()}));
         }
-    }
-    uint16_t Port() const override { return PortFromText(F.post->text().toStdString()); }
-    std::optional<uint8_t> ModeCode() const override {
-        return Code(ModeCodeForEntry(F.RadioGroup1ItemIndex()));
-    }
-    std::optional<uint8_t> BaudCode() const override {
-        return Code(BaudCodeForEntry(F.ComboBox1->currentIndex()));
+        case FieldKind::Port:
+            return PortFromText(F.post->text().toStdString());
+        case FieldKind::Mode:
+            return Code(ModeCodeForEntry(F.RadioGroup1ItemIndex()));
+        case FieldKind::Speed:
+            return Code(BaudCodeForEntry(F.ComboBox1->currentIndex()));
+        }
+        return std::nullopt;
     }
 
   private:
-    static std::optional<uint8_t> Code(std::optional<int32_t> code) {
-        return code ? std::optional(static_cast<uint8_t>(*code)) : std::nullopt;
+    static std::optional<FieldValue> Code(std::optional<int32_t> code) {
+        return code ? std::optional(static_cast<FieldValue>(*code)) : std::nullopt;
     }
     const TForm1& F;
 };
+
+// The window's words for each write step: the status bar after its acknowledgement, the warning box
+// when its sends run out.
+struct WriteStepTexts {
+    CommandCode step;
+    const char* success;
+    const char* warning;
+};
+const WriteStepTexts StepTexts[] = {
+    {CommandCode::DeviceIp, "IP写入成功！", "IP写入缓冲区失败！"},
+    {CommandCode::SubnetMask, "子掩码写入成功！", "子掩码写入缓冲区失败！"},
+    {CommandCode::NetworkMode, "网络模式写入成功！", "网络模式写入缓冲区失败！"},
+    {CommandCode::RemoteIp, "远程IP写入成功！", "远程IP写入缓冲区失败！"},
+    {CommandCode::Gateway, "网关写入成功！", "网关写入缓冲区失败！"},
+    {CommandCode::LocalPort, "端口号写入成功！", "端口号写入缓冲区失败！"},
+    {CommandCode::SerialSpeed, "波特率写入成功！", "波特率写入缓冲区失败！"},
+    {CommandCode::Commit, "设置成功！请重新启动一下设备！", "设置失败！"},
+};
+
+const WriteStepTexts& TextsOf(CommandCode step) {
+    for (const WriteStepTexts& texts : StepTexts) {
+        if (texts.step == step) {
+            return texts;
+        }
+    }
+    throw std::logic_error("no texts for a write step");
+}
 
 // The window hears replies only through the receive handler, which keeps the last one: a step's wait
 // always runs to its end, and only the last datagram before it ends counts.
@@ -240,10 +291,11 @@ void TForm1::Button1Click(QObject* /*Sender*/) {
     }
     const std::string macText = SelectedText(*ListBox2);
     WindowLink link(*this);
-    const WriteOutcome outcome = RunWrite(
-        WindowWritePolicy, macText, EditedConfig(*this), link,
-        [this](const WriteStepInfo& step, int) { SetStatusText(QString::fromUtf8(step.successText)); });
+    const WriteOutcome outcome = RunWrite(WindowWritePolicy, macText, EditedConfig(*this), link,
+                                          [this](const WriteStepInfo& step, int) {
+                                              SetStatusText(QString::fromUtf8(TextsOf(step.code).success));
+                                          });
     if (outcome.failedStep) {
-        ShowWarning(QString::fromUtf8(WriteSequence[*outcome.failedStep].warningText));
+        ShowWarning(QString::fromUtf8(TextsOf(WriteSequence[*outcome.failedStep].code).warning));
     }
 }

@@ -7,6 +7,7 @@ add_executable(fuzz_protocol
   ${PROTOCOL_DIR}/HexCodec.cpp
   ${PROTOCOL_DIR}/ConvertError.cpp
   ${PROTOCOL_DIR}/DeviceMessages.cpp
+  ${PROTOCOL_DIR}/DeviceConfig.cpp
 )
 target_include_directories(fuzz_protocol PRIVATE ${PROJECT_SOURCE_DIR})
 target_compile_options(fuzz_protocol PRIVATE -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined

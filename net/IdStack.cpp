@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 
 namespace {
 std::unique_ptr<TIdStack> GStack;
@@ -24,6 +25,24 @@ bool ParseOctet(const std::string& text, std::size_t from, std::size_t to, uint8
     return true;
 }
 } // namespace
+
+sockaddr_in IdMakeAddress(const uint8_t (&ip)[4], int32_t port) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    std::memcpy(&addr.sin_addr.s_addr, ip, 4);
+    const uint8_t order[2] = {static_cast<uint8_t>(port >> 8), static_cast<uint8_t>(port)};
+    std::memcpy(&addr.sin_port, order, 2);
+    return addr;
+}
+
+void IdReadAddress(const sockaddr_in& addr, std::string& ip, int32_t& port) {
+    uint8_t bytes[4];
+    std::memcpy(bytes, &addr.sin_addr.s_addr, 4);
+    ip = DottedQuad(bytes);
+    uint8_t order[2];
+    std::memcpy(order, &addr.sin_port, 2);
+    port = order[0] << 8 | order[1];
+}
 
 bool ParseDottedQuad(const std::string& text, uint8_t (&bytes)[4]) {
     std::size_t from = 0;

@@ -24,6 +24,11 @@ inline constexpr std::size_t IdMaxSelectSockets = 64;
 bool ParseDottedQuad(const std::string& text, uint8_t (&bytes)[4]);
 std::string DottedQuad(const uint8_t (&bytes)[4]);
 
+// An IPv4 socket address and back, for both socket layers. The port is put in network order byte by
+// byte: the Windows layer calls nothing of the socket library's that it has not looked up itself.
+sockaddr_in IdMakeAddress(const uint8_t (&ip)[4], int32_t port);
+void IdReadAddress(const sockaddr_in& addr, std::string& ip, int32_t& port);
+
 // Owns one socket handle and closes it when destroyed.
 class TIdScopedSocket {
   public:

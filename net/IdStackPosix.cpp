@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "net/IdException.h"
 #include "net/IdStack.h"
+#include "net/PacketInfoPosix.h"
 
 #include <algorithm>
 #include <chrono>
@@ -12,23 +13,6 @@
 #include <netpacket/packet.h>
 #include <poll.h>
 #include <sys/un.h>
-
-namespace {
-sockaddr_in MakeAddress(const uint8_t (&ip)[4], int32_t port) {
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    std::memcpy(&addr.sin_addr.s_addr, ip, 4);
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    return addr;
-}
-
-void ReadAddress(const sockaddr_in& addr, std::string& ip, int32_t& port) {
-    uint8_t bytes[4];
-    std::memcpy(bytes, &addr.sin_addr.s_addr, 4);
-    ip = DottedQuad(bytes);
-    port = ntohs(addr.sin_port);
-}
-} // namespace
 
 std::unique_ptr<TIdStack> NewPlatformStack() {
     return std::make_unique<TIdStackPosix>();
@@ -151,7 +135,7 @@ TIdSocketHandleType TIdStackPosix::Duplicate(TIdSocketHandleType s) {
 }
 
 int TIdStackPosix::Bind(TIdSocketHandleType s, const uint8_t (&ip)[4], int32_t port) {
-    const sockaddr_in addr = MakeAddress(ip, port);
+    const sockaddr_in addr = IdMakeAddress(ip, port);
     if (::bind(s, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
         return Fail();
     }
@@ -164,7 +148,7 @@ int TIdStackPosix::GetSockName(TIdSocketHandleType s, std::string& ip, int32_t& 
     if (::getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
         return Fail();
     }
-    ReadAddress(addr, ip, port);
+    IdReadAddress(addr, ip, port);
     return 0;
 }
 
@@ -178,7 +162,7 @@ int TIdStackPosix::SetBroadcast(TIdSocketHandleType s, bool on) {
 
 int TIdStackPosix::SendTo(TIdSocketHandleType s, const void* data, std::size_t size, const uint8_t (&ip)[4],
                           int32_t port) {
-    const sockaddr_in addr = MakeAddress(ip, port);
+    const sockaddr_in addr = IdMakeAddress(ip, port);
     ssize_t n;
     do {
         n = ::sendto(s, data, size, IdSendFlags, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
@@ -210,7 +194,7 @@ int TIdStackPosix::RecvFrom(TIdSocketHandleType s, void* buffer, std::size_t siz
         SetLastError(WSAEMSGSIZE_Code);
         return -1;
     }
-    ReadAddress(from, ip, port);
+    IdReadAddress(from, ip, port);
     return static_cast<int>(n);
 }
 
@@ -242,7 +226,7 @@ int TIdStackPosix::ReceiveBatch(TIdSocketHandleType s, std::vector<TIdDatagramSl
         // As in RecvFrom: a datagram cut down to the buffer is one that was too long.
         const bool cut = (headers[i].msg_hdr.msg_flags & MSG_TRUNC) != 0;
         slots[i].Size = cut ? -1 : static_cast<int>(headers[i].msg_len);
-        ReadAddress(from[i], slots[i].IP, slots[i].Port);
+        IdReadAddress(from[i], slots[i].IP, slots[i].Port);
     }
     return n;
 }
@@ -307,7 +291,7 @@ std::string TIdStackPosix::ResolveHost(const std::string& host) {
     }
     std::string ip;
     int32_t port = 0;
-    ReadAddress(*reinterpret_cast<const sockaddr_in*>(result->ai_addr), ip, port);
+    IdReadAddress(*reinterpret_cast<const sockaddr_in*>(result->ai_addr), ip, port);
     ::freeaddrinfo(result);
     return ip;
 }
@@ -385,25 +369,11 @@ std::vector<TIdBroadcastAdapter> TIdStackPosix::BroadcastAdapters() {
 
 int TIdStackPosix::SendToThrough(TIdSocketHandleType s, const void* data, std::size_t size,
                                  const uint8_t (&ip)[4], int32_t port, const TIdBroadcastAdapter& adapter) {
-    sockaddr_in addr = MakeAddress(ip, port);
-    iovec iov{const_cast<void*>(data), size};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-    msghdr msg{};
-    msg.msg_name = &addr;
-    msg.msg_namelen = sizeof addr;
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-    cmsghdr* header = CMSG_FIRSTHDR(&msg);
-    header->cmsg_level = IPPROTO_IP;
-    header->cmsg_type = IP_PKTINFO;
-    header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+    sockaddr_in addr = IdMakeAddress(ip, port);
+    TPacketInfoMessage message(const_cast<void*>(data), size, addr);
     // The adapter alone; the source address is left to the kernel, which takes the adapter's own, so
     // that a device on that segment answers to an address it can reach.
-    in_pktinfo info{};
-    info.ipi_ifindex = static_cast<int>(adapter.Index);
-    std::memcpy(CMSG_DATA(header), &info, sizeof info);
+    const msghdr& msg = message.Sending(adapter.Index, in_addr{INADDR_ANY});
     ssize_t n;
     do {
         n = ::sendmsg(s, &msg, IdSendFlags);

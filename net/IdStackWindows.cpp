@@ -155,26 +155,6 @@ class TWinsockLibrary {
 };
 TWinsockLibrary GLibrary;
 
-uint16_t HostToNet16(uint16_t v) {
-    // Windows runs little-endian only; the library's own htons would be one more entry to look up.
-    return static_cast<uint16_t>((v >> 8) | (v << 8));
-}
-
-sockaddr_in MakeAddress(const uint8_t (&ip)[4], int32_t port) {
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    std::memcpy(&addr.sin_addr.s_addr, ip, 4);
-    addr.sin_port = HostToNet16(static_cast<uint16_t>(port));
-    return addr;
-}
-
-void ReadAddress(const sockaddr_in& addr, std::string& ip, int32_t& port) {
-    uint8_t bytes[4];
-    std::memcpy(bytes, &addr.sin_addr.s_addr, 4);
-    ip = DottedQuad(bytes);
-    port = HostToNet16(addr.sin_port);
-}
-
 uint32_t HostToNet32(uint32_t v) {
     return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
 }
@@ -266,7 +246,7 @@ class TIdStackWindows : public TIdStack {
     }
 
     int Bind(TIdSocketHandleType s, const uint8_t (&ip)[4], int32_t port) override {
-        const sockaddr_in addr = MakeAddress(ip, port);
+        const sockaddr_in addr = IdMakeAddress(ip, port);
         if (WS(bind)(s, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
             return Fail();
         }
@@ -279,7 +259,7 @@ class TIdStackWindows : public TIdStack {
         if (WS(getsockname)(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
             return Fail();
         }
-        ReadAddress(addr, ip, port);
+        IdReadAddress(addr, ip, port);
         return 0;
     }
 
@@ -294,7 +274,7 @@ class TIdStackWindows : public TIdStack {
 
     int SendTo(TIdSocketHandleType s, const void* data, std::size_t size, const uint8_t (&ip)[4],
                int32_t port) override {
-        const sockaddr_in addr = MakeAddress(ip, port);
+        const sockaddr_in addr = IdMakeAddress(ip, port);
         int n;
         do {
             n = WS(sendto)(s, static_cast<const char*>(data), ClampedLength(size), IdSendFlags,
@@ -318,7 +298,7 @@ class TIdStackWindows : public TIdStack {
         if (n == SOCKET_ERROR) {
             return Fail();
         }
-        ReadAddress(from, ip, port);
+        IdReadAddress(from, ip, port);
         return n;
     }
 
@@ -453,7 +433,7 @@ class TIdStackWindows : public TIdStack {
         }
         std::string ip;
         int32_t port = 0;
-        ReadAddress(*reinterpret_cast<const sockaddr_in*>(result->ai_addr), ip, port);
+        IdReadAddress(*reinterpret_cast<const sockaddr_in*>(result->ai_addr), ip, port);
         WS(freeaddrinfo)(result);
         return ip;
     }
@@ -464,7 +444,7 @@ class TIdStackWindows : public TIdStack {
         TIdScopedSocket reader(WS(socket)(AF_INET, SOCK_DGRAM, 0));
         TIdScopedSocket writer(WS(socket)(AF_INET, SOCK_DGRAM, 0));
         const uint8_t loopback[4] = {127, 0, 0, 1};
-        const sockaddr_in any = MakeAddress(loopback, 0);
+        const sockaddr_in any = IdMakeAddress(loopback, 0);
         sockaddr_in readerAddr{};
         sockaddr_in writerAddr{};
         int readerLen = sizeof readerAddr;

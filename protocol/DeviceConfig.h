@@ -1,14 +1,21 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// A device's configuration as the protocol carries it, the mode and speed rows that name its codes,
-// and the parameter each write step sends for it. The window, korvcfg and the simulator all hold a
-// configuration as this one type.
+// A device's configuration as the protocol carries it, and its seven fields as one table
+// (ConfigTable.def): the key each program names a field by, the write step that sends it, its place in
+// the record, the member that holds it. The window, korvcfg and the simulator drive every field from
+// this table: how it is sent, shown, stored and read back.
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
-enum class CommandCode : uint8_t;
+enum class CommandCode : uint8_t {
+#define KORV_FIELD(key, step, code, offset, width, member, kind) step = code,
+#define KORV_COMMAND(step, code) step = code,
+#include "protocol/ConfigTable.def"
+};
 
 using Ipv4Octets = std::array<uint8_t, 4>;
 
@@ -25,37 +32,85 @@ struct DeviceConfig {
     bool operator==(const DeviceConfig&) const = default;
 };
 
-// One entry of the network mode group and of korvcfg's --mode. Code 03 is not a mode.
+// The network modes in the window's order, with korvcfg's name for each.
 struct ModeRow {
     uint8_t code;
-    const char* caption; // the window's radio item
-    const char* name;    // korvcfg's word for it
+    const char* name;
 };
-inline constexpr std::array<ModeRow, 4> ModeRows{{
-    {0x00, "TCP/IP 服务器", "tcp-server"},
-    {0x01, "TCP/IP 客户端", "tcp-client"},
-    {0x02, "UDP 服务器", "udp-server"},
-    {0x04, "UDP 客户端", "udp-client"},
-}};
+inline constexpr auto ModeRows = std::to_array<ModeRow>({
+#define KORV_MODE(code, name) {code, #name},
+#include "protocol/ConfigTable.def"
+});
 
-// One entry of the speed list; korvcfg names a speed by its baud. The code is 256 - 460800 / baud,
-// but read from here, never computed.
+// The serial speeds in the window's order; korvcfg names a speed by its baud.
 struct SpeedRow {
     int baud;
     uint8_t code;
-    const char* caption; // the window's list item
 };
-inline constexpr std::array<SpeedRow, 9> SpeedRows{{
-    {2400, 0x40, "2400"},
-    {4800, 0xA0, "4800"},
-    {9600, 0xD0, "9600"},
-    {14400, 0xE0, "14400"},
-    {19200, 0xE8, "19200"},
-    {28800, 0xF0, "28800"},
-    {38400, 0xF4, "38400"},
-    {57600, 0xF8, "57600"},
-    {115200, 0xFC, "115200"},
+inline constexpr auto SpeedRows = std::to_array<SpeedRow>({
+#define KORV_SPEED(baud, code) {baud, code},
+#include "protocol/ConfigTable.def"
+});
+
+// A field's value as one number: an address as its four bytes read big-endian, the port, a code.
+using FieldValue = uint32_t;
+
+enum class FieldKind : uint8_t { Address, Port, Mode, Speed };
+
+struct ConfigField {
+    const char* key;
+    CommandCode step;
+    int recordOffset; // SpeedHasNoOffset for the speed
+    int width;        // bytes, in the record and in the write command
+    FieldKind kind;
+    FieldValue (*get)(const DeviceConfig&);
+    void (*set)(DeviceConfig&, FieldValue);
+};
+inline constexpr int SpeedHasNoOffset = -1;
+
+namespace config_detail {
+constexpr FieldValue ToValue(const Ipv4Octets& o) {
+    return FieldValue{o[0]} << 24 | FieldValue{o[1]} << 16 | FieldValue{o[2]} << 8 | o[3];
+}
+constexpr FieldValue ToValue(uint16_t v) {
+    return v;
+}
+constexpr FieldValue ToValue(uint8_t v) {
+    return v;
+}
+constexpr void FromValue(Ipv4Octets& o, FieldValue v) {
+    o = {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8),
+         static_cast<uint8_t>(v)};
+}
+template <typename T> constexpr void FromValue(T& member, FieldValue v) {
+    member = static_cast<T>(v);
+}
+} // namespace config_detail
+
+inline constexpr std::array<ConfigField, 7> ConfigFields{{
+#define KORV_FIELD(key, step, code, offset, width, member, kind)                                             \
+    {#key,                                                                                                   \
+     CommandCode::step,                                                                                      \
+     offset,                                                                                                 \
+     width,                                                                                                  \
+     FieldKind::kind,                                                                                        \
+     [](const DeviceConfig& c) { return config_detail::ToValue(c.member); },                                 \
+     [](DeviceConfig& c, FieldValue v) { config_detail::FromValue(c.member, v); }},
+#include "protocol/ConfigTable.def"
 }};
+
+// None when no field has this key, or when the step writes no field (the read, the commit).
+const ConfigField* FieldNamed(std::string_view key);
+const ConfigField* FieldOfStep(CommandCode step);
+FieldValue OctetsValue(const Ipv4Octets& octets);
+Ipv4Octets ValueOctets(FieldValue value);
+// Whether a mode or speed code names a row; every value of an address or a port does.
+bool IsListed(const ConfigField& field, FieldValue value);
+
+// The field's bytes as a write command and the record carry them: an address in order, the port low
+// byte first, a code as its one byte. FieldFromBytes reads width bytes.
+std::string FieldBytes(const ConfigField& field, FieldValue value);
+FieldValue FieldFromBytes(const ConfigField& field, std::string_view bytes);
 
 // Where a write takes its values from, one field at a time and only when a step sends it: the window
 // reads its edits at every send, so a field that does not convert fails at its own step, after the
@@ -63,20 +118,15 @@ inline constexpr std::array<SpeedRow, 9> SpeedRows{{
 class ConfigSource {
   public:
     virtual ~ConfigSource() = default;
-    virtual Ipv4Octets Address(CommandCode step) const = 0; // device IP, mask, remote IP or gateway
-    virtual uint16_t Port() const = 0;
-    virtual std::optional<uint8_t> ModeCode() const = 0; // none: no mode chosen
-    virtual std::optional<uint8_t> BaudCode() const = 0; // none: no speed chosen
+    // None: nothing chosen (no mode, no speed).
+    virtual std::optional<FieldValue> Value(const ConfigField& field) const = 0;
 };
 
 // A configuration already in hand (korvcfg's target).
 class FixedConfig : public ConfigSource {
   public:
     explicit FixedConfig(const DeviceConfig& config) : FConfig(config) {}
-    Ipv4Octets Address(CommandCode step) const override;
-    uint16_t Port() const override { return FConfig.port; }
-    std::optional<uint8_t> ModeCode() const override { return FConfig.modeCode; }
-    std::optional<uint8_t> BaudCode() const override { return FConfig.baudCode; }
+    std::optional<FieldValue> Value(const ConfigField& field) const override { return field.get(FConfig); }
 
   private:
     DeviceConfig FConfig;

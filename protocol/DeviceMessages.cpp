@@ -30,11 +30,12 @@ constexpr char ScanRequestHex[] = "0000000000"; // five 00 bytes
 
 // Addressed request: ConfigReadRequest and every WriteCommand.
 constexpr Field FrameLead{0, 1};
-constexpr Field FrameDeviceId{1, 5};
-constexpr Field FrameCode{6, 1};
-constexpr Field FrameParam{7, 4};
-constexpr Field FramePortParam{7, 2}; // LocalPort only: a 9-byte frame
+constexpr Field FrameDeviceId{static_cast<int>(FrameDeviceIdOffset), static_cast<int>(FrameDeviceIdBytes)};
+constexpr Field FrameCode{static_cast<int>(FrameCodeOffset), 1};
+constexpr Field FrameParam{static_cast<int>(FrameParamOffset), static_cast<int>(FrameParamBytes)};
+constexpr Field FramePortParam{FrameParam.offset, 2}; // LocalPort only: a 9-byte frame
 constexpr char LeadByteHex[] = "01";
+static_assert(FrameLeadByte == 0x01);
 constexpr char ReadParamHex[] = "FFFFFFFF";   // after code 0A
 constexpr char CommitParamHex[] = "FFFFFFFF"; // after code FF
 constexpr char CodeParamFillHex[] = "FFFFFF"; // after a ModeCode or BaudCode
@@ -61,17 +62,19 @@ constexpr char MacSeparator = '-';
 constexpr int MacGroupStride = 3;  // separator + two digits
 constexpr int MacFirstIdDigit = 3; // 0-based position of the DeviceId's first digit
 
-// ConfigRecord: a field past the end of a short record reads the record's last byte.
-constexpr Field RecordMode{0, 1};
-constexpr Field RecordPort{8, 2}; // little-endian
-constexpr Field RecordDeviceIp{40, 4};
-constexpr Field RecordRemoteIp{44, 4};
-constexpr Field RecordGateway{48, 4};
-constexpr Field RecordSubnetMask{52, 4};
-// The speed is the last byte, found by cutting at 256 bytes: past that length it is byte 255.
+// ConfigRecord: the fields' places are the configuration table's; a field past the end of a short
+// record reads the record's last byte. The speed is the last byte, found by cutting at 256 bytes: past
+// that length it is byte 255.
 constexpr uint16_t RecordSpeedCutDigits = 512;
-static_assert(RecordMode.width == 1 && RecordPort.width == 2 && RecordDeviceIp.width == 4 &&
-              RecordRemoteIp.width == 4 && RecordGateway.width == 4 && RecordSubnetMask.width == 4);
+constexpr std::size_t RecordFieldsEnd() {
+    std::size_t end = 0;
+    for (const ConfigField& field : ConfigFields) {
+        if (field.recordOffset != SpeedHasNoOffset) {
+            end = std::max(end, static_cast<std::size_t>(field.recordOffset + field.width));
+        }
+    }
+    return end;
+}
 
 // ---------------------------------------------------------------------------------------------------
 
@@ -91,19 +94,10 @@ std::string CodeHex(CommandCode code) {
     return IntToHex(static_cast<uint8_t>(code), 2 * FrameCode.width);
 }
 
-// The two digits of byte k; clamps to the last byte of a short text and to "" for an empty one.
-std::string ByteDigits(const std::string& hex, int k) {
-    return TakeRight(TakeLeft(hex, static_cast<uint16_t>(2 * k + 2)), 2);
-}
-
-// Two hex digits are a byte whatever they hold.
-uint8_t ReadByte(const std::string& hex, int k) {
-    return static_cast<uint8_t>(HexToInt(ByteDigits(hex, k)));
-}
-
-Ipv4Octets ReadOctets(const std::string& hex, Field field) {
-    const int k = field.offset;
-    return {ReadByte(hex, k), ReadByte(hex, k + 1), ReadByte(hex, k + 2), ReadByte(hex, k + 3)};
+// Byte k of the hex text; clamps to the last byte of a short text and reads 0 from an empty one. Two
+// hex digits are a byte whatever they hold.
+uint8_t ReadByte(const std::string& hex, std::size_t k) {
+    return static_cast<uint8_t>(HexToInt(TakeRight(TakeLeft(hex, static_cast<uint16_t>(2 * k + 2)), 2)));
 }
 
 template <typename Table, typename Proj>
@@ -161,17 +155,24 @@ std::optional<std::string> MacTextFromScanReply(const std::string& replyHex) {
 }
 
 DeviceConfig ReadConfigRecord(const std::string& recordHex) {
-    DeviceConfig f;
-    f.modeCode = ReadByte(recordHex, RecordMode.offset);
-    // High byte first, so the four digits read as one number.
-    f.port = static_cast<uint16_t>(
-        HexToInt(ByteDigits(recordHex, RecordPort.offset + 1) + ByteDigits(recordHex, RecordPort.offset)));
-    f.deviceIp = ReadOctets(recordHex, RecordDeviceIp);
-    f.remoteIp = ReadOctets(recordHex, RecordRemoteIp);
-    f.gateway = ReadOctets(recordHex, RecordGateway);
-    f.subnetMask = ReadOctets(recordHex, RecordSubnetMask);
-    f.baudCode = static_cast<uint8_t>(HexToInt(TakeRight(TakeLeft(recordHex, RecordSpeedCutDigits), 2)));
-    return f;
+    DeviceConfig config;
+    for (const ConfigField& field : ConfigFields) {
+        std::string bytes;
+        if (field.recordOffset == SpeedHasNoOffset) {
+            bytes = static_cast<char>(HexToInt(TakeRight(TakeLeft(recordHex, RecordSpeedCutDigits), 2)));
+        } else {
+            for (int i = 0; i < field.width; ++i) {
+                bytes +=
+                    static_cast<char>(ReadByte(recordHex, static_cast<std::size_t>(field.recordOffset + i)));
+            }
+        }
+        field.set(config, FieldFromBytes(field, bytes));
+    }
+    return config;
+}
+
+std::size_t FrameBytesFor(CommandCode code) {
+    return static_cast<std::size_t>(code == CommandCode::LocalPort ? FramePortParam.end() : FrameParam.end());
 }
 
 std::optional<int> ModeEntryForCode(int32_t code) {
@@ -201,7 +202,7 @@ std::optional<int> BaudForEntry(int entry) {
 }
 
 std::size_t ConfigRecordMinBytes() {
-    return static_cast<std::size_t>(RecordSubnetMask.end()) + 1;
+    return RecordFieldsEnd() + 1;
 }
 
 Ipv4Octets OctetsFromTexts(const std::array<std::string, 4>& octetTexts) {
@@ -239,45 +240,4 @@ std::string PortParam(uint16_t port) {
 
 std::string CodeParam(uint8_t code) {
     return IntToHex(code, 2) + CodeParamFillHex;
-}
-
-Ipv4Octets FixedConfig::Address(CommandCode step) const {
-    switch (step) {
-    case CommandCode::SubnetMask:
-        return FConfig.subnetMask;
-    case CommandCode::RemoteIp:
-        return FConfig.remoteIp;
-    case CommandCode::Gateway:
-        return FConfig.gateway;
-    default:
-        return FConfig.deviceIp;
-    }
-}
-
-std::optional<std::string> StepParam(CommandCode step, const ConfigSource& source) {
-    switch (step) {
-    case CommandCode::DeviceIp:
-    case CommandCode::SubnetMask:
-    case CommandCode::RemoteIp:
-    case CommandCode::Gateway:
-        return OctetsParam(source.Address(step));
-    case CommandCode::LocalPort:
-        return PortParam(source.Port());
-    case CommandCode::NetworkMode: {
-        const auto code = source.ModeCode();
-        if (!code || !ModeEntryForCode(*code))
-            return std::nullopt;
-        return CodeParam(*code);
-    }
-    case CommandCode::SerialSpeed: {
-        const auto code = source.BaudCode();
-        if (!code || !BaudEntryForCode(*code))
-            return std::nullopt;
-        return CodeParam(*code);
-    }
-    case CommandCode::Commit:
-    case CommandCode::ReadConfig:
-        break;
-    }
-    return CommitParam();
 }

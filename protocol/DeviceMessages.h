@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// Every datagram exchanged with a device: layouts, command codes, the ModeCode and BaudCode tables,
-// the request builders and the reply readers. Requests are composed as hex text and returned as the
-// bytes to send; replies are read from their hex text.
+// Every datagram exchanged with a device: layouts, the request builders and the reply readers; the
+// command codes and the record's fields are the configuration table's (DeviceConfig.h). Requests are composed
+// as hex text and returned as the bytes to send; replies are read from their hex text.
 #include "protocol/DeviceConfig.h"
 
 #include <array>
@@ -14,17 +14,15 @@
 inline constexpr int DevicePort = 60000;      // devices listen here
 inline constexpr int WorkstationPort = 60001; // replies come here
 
-enum class CommandCode : uint8_t {
-    ReadConfig = 0x0A,
-    DeviceIp = 0x01,
-    SubnetMask = 0x07,
-    NetworkMode = 0x04,
-    RemoteIp = 0x02,
-    Gateway = 0x03,
-    LocalPort = 0x05,
-    SerialSpeed = 0x06,
-    Commit = 0xFF,
-};
+// The addressed request (ConfigReadRequest and every WriteCommand): lead byte, DeviceId, code,
+// parameter. Offsets and widths in bytes; the simulator reads requests by the same layout.
+inline constexpr uint8_t FrameLeadByte = 0x01;
+inline constexpr std::size_t FrameDeviceIdOffset = 1, FrameDeviceIdBytes = 5;
+inline constexpr std::size_t FrameCodeOffset = 6;
+inline constexpr std::size_t FrameParamOffset = 7, FrameParamBytes = 4;
+// The length of a frame whose step sends this field (the port: two parameter bytes, no fill), or
+// carries no field (the read, the commit: four FF).
+std::size_t FrameBytesFor(CommandCode code);
 
 std::string ScanRequest();                                 // five zero bytes
 std::string DeviceIdFromMac(const std::string& macText);   // ten hex digits (positions 4-5, 7-8, ...)

@@ -348,8 +348,8 @@ TEST_F(Operations, EveryCommandAcknowledgedAtOnceSendsTheEditedValuesInStepOrder
     EXPECT_TRUE(BoxesOfPress().empty());
     EXPECT_EQ(ReadPending, 0) << "the read awaiting its record was ended by the press";
     const auto state = State();
-    EXPECT_EQ(state.at(DeviceB.id), "ip=10.77.1.12 mode=02 port=4660 devip=192.168.5.20 remoteip=10.1.2.3 "
-                                    "gateway=192.168.5.1 mask=255.255.0.0 baud=E8");
+    EXPECT_EQ(state.at(DeviceB.id), "from=10.77.1.12 ip=192.168.5.20 mask=255.255.0.0 gateway=192.168.5.1 "
+                                    "remote_ip=10.1.2.3 port=4660 mode=02 baud=E8");
     EXPECT_EQ(state.at(DeviceA.id), before.at(DeviceA.id))
         << "the other device heard every broadcast and took none of it";
 }

@@ -148,8 +148,8 @@ TEST_F(EndToEnd, FullWriteSendsTheEditedValuesInStepOrderAndTheDeviceCommitsThem
     EXPECT_TRUE(f.isEnabled());
     EXPECT_TRUE(Window().Boxes().empty());
     const auto state = Sim().Devices();
-    EXPECT_EQ(state.at(DeviceB.id), "ip=10.77.1.12 mode=02 port=4660 devip=192.168.5.20 remoteip=10.1.2.3 "
-                                    "gateway=192.168.5.1 mask=255.255.0.0 baud=E8");
+    EXPECT_EQ(state.at(DeviceB.id), "from=10.77.1.12 ip=192.168.5.20 mask=255.255.0.0 gateway=192.168.5.1 "
+                                    "remote_ip=10.1.2.3 port=4660 mode=02 baud=E8");
     EXPECT_EQ(state.at(DeviceA.id), before.at(DeviceA.id));
 }
 

@@ -125,8 +125,8 @@ TEST_F(TwoSegments, OneScanFindsBothAndTheFarDeviceIsReadAndWrittenEachRequestHe
     EXPECT_TRUE(FWindow->Boxes().empty());
 
     EXPECT_EQ(FFar->Devices().at(FarDevice.id),
-              "ip=10.77.2.33 mode=02 port=4660 devip=192.168.5.20 "
-              "remoteip=10.1.2.3 gateway=192.168.5.1 mask=255.255.0.0 baud=E8");
+              "from=10.77.2.33 ip=192.168.5.20 mask=255.255.0.0 gateway=192.168.5.1 "
+              "remote_ip=10.1.2.3 port=4660 mode=02 baud=E8");
     EXPECT_EQ(FNear->Devices(), nearBefore);
 
     // Every request exactly once on each wire, from the workstation's address on that wire: a second

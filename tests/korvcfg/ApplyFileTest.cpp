@@ -30,14 +30,15 @@ TEST(ApplyFileTest, CsvCellsLeftEmptyKeepTheDevicesValue) {
                         "00:4c:5a:1e:0b:22, , , , ,4002,,\r\n");
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0].line, 2);
-    EXPECT_EQ(rows[0].change.ip, (Ipv4Octets{192, 168, 4, 11}));
-    EXPECT_EQ(rows[0].change.modeEntry, 3);
-    EXPECT_EQ(rows[0].change.baudEntry, 8);
+    EXPECT_EQ(rows[0].change.Get("ip"), OctetsValue({192, 168, 4, 11}));
+    EXPECT_EQ(rows[0].change.Get("mode"), 0x04u);
+    EXPECT_EQ(rows[0].change.Get("baud"), 0xFCu);
     EXPECT_EQ(rows[1].line, 4);
     EXPECT_EQ(rows[1].mac, "00-4C-5A-1E-0B-22");
-    EXPECT_FALSE(rows[1].change.ip || rows[1].change.mask || rows[1].change.gateway ||
-                 rows[1].change.remoteIp || rows[1].change.modeEntry || rows[1].change.baudEntry);
-    EXPECT_EQ(rows[1].change.port, 4002);
+    for (const char* kept : {"ip", "mask", "gateway", "remote_ip", "mode", "baud"}) {
+        EXPECT_FALSE(rows[1].change.Get(kept)) << kept;
+    }
+    EXPECT_EQ(rows[1].change.Get("port"), 4002u);
 }
 
 TEST(ApplyFileTest, JsonKeysMissingOrNullKeepTheDevicesValue) {
@@ -47,12 +48,12 @@ TEST(ApplyFileTest, JsonKeysMissingOrNullKeepTheDevicesValue) {
                         "  {\"mac\": \"00-4C-5A-1E-0B-22\", \"ip\": null, \"mode\": \"tcp-client\"}\n"
                         "]\n");
     ASSERT_EQ(rows.size(), 2u);
-    EXPECT_EQ(rows[0].change.port, 4001);
-    EXPECT_EQ(rows[0].change.baudEntry, 2);
-    EXPECT_FALSE(rows[0].change.ip);
+    EXPECT_EQ(rows[0].change.Get("port"), 4001u);
+    EXPECT_EQ(rows[0].change.Get("baud"), 0xD0u);
+    EXPECT_FALSE(rows[0].change.Get("ip"));
     EXPECT_EQ(rows[1].line, 3);
-    EXPECT_FALSE(rows[1].change.ip);
-    EXPECT_EQ(rows[1].change.modeEntry, 1);
+    EXPECT_FALSE(rows[1].change.Get("ip"));
+    EXPECT_EQ(rows[1].change.Get("mode"), 0x01u);
 }
 
 TEST(ApplyFileTest, TheContentNotTheNameTellsJsonFromCsv) {

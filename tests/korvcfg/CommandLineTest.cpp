@@ -114,8 +114,8 @@ TEST_F(CommandLineTest, ScanPrintsOneLineOrOneJsonArray) {
 
 TEST_F(CommandLineTest, ReadShowsCodesOutsideTheTablesAsNull) {
     // Mode code 03 and speed code 41 name nothing in the tables.
-    FakeDevices devices(net, {"id=4C5A1E0B21,ip=10.77.1.11,mode=03,baud=41,port=502,devip=192.168.1.7,"
-                              "mask=255.255.0.0,gateway=192.168.1.1,remoteip=192.168.1.200"});
+    FakeDevices devices(net, {"id=4C5A1E0B21,from=10.77.1.11,mode=03,baud=41,port=502,ip=192.168.1.7,"
+                              "mask=255.255.0.0,gateway=192.168.1.1,remote_ip=192.168.1.200"});
     const CliRun json = Run({"read", "00:4c:5a:1e:0b:21", "--json"});
     EXPECT_EQ(json.status, ExitDone) << json.err;
     EXPECT_EQ(json.out,
@@ -184,12 +184,12 @@ TEST_F(CommandLineTest, ExportPrintsWhatApplyTakesAndLeavesOutASilentDevice) {
         const std::vector<ApplyRow> rows = ParseApplyTable(o.out);
         ASSERT_EQ(rows.size(), 2u) << o.out;
         EXPECT_EQ(rows[0].mac, "00-4C-5A-1E-0B-21");
-        EXPECT_EQ(rows[0].change.port, 502);
-        EXPECT_EQ(rows[0].change.modeEntry, 3);
-        EXPECT_EQ(rows[0].change.baudEntry, 8);
-        EXPECT_EQ(rows[0].change.ip, (Ipv4Octets{10, 77, 1, 11}));
-        EXPECT_FALSE(rows[1].change.modeEntry) << "a code that names no mode is kept, not guessed";
-        EXPECT_EQ(rows[1].change.baudEntry, 2);
+        EXPECT_EQ(rows[0].change.Get("port"), 502u);
+        EXPECT_EQ(rows[0].change.Get("mode"), 0x04u);
+        EXPECT_EQ(rows[0].change.Get("baud"), 0xFCu);
+        EXPECT_EQ(rows[0].change.Get("ip"), OctetsValue({10, 77, 1, 11}));
+        EXPECT_FALSE(rows[1].change.Get("mode")) << "a code that names no mode is kept, not guessed";
+        EXPECT_EQ(rows[1].change.Get("baud"), 0xD0u);
     }
     EXPECT_EQ(Run({"export"}).out.substr(0, 45), "mac,ip,mask,gateway,remote_ip,port,mode,baud\n");
 }

@@ -231,8 +231,8 @@ TEST_F(OperationsTest, VerifyNamesTheFieldsThatDidNotTakeTheWrite) {
     });
     const auto session = Open();
     SettingsChange change;
-    change.port = 4100;
-    change.baudEntry = 8;
+    change.Set("port", 4100);
+    change.Set("baud", 0xFC);
     const DeviceConfig target = Merged(session->Read(DeviceA), change);
     session->Write(DeviceA, target);
     try {

@@ -18,7 +18,7 @@ namespace {
 const std::string A = "id=4C5A1E0B21,ip=10.77.1.11,mode=00,port=4001,gateway=10.77.1.1,baud=D0";
 const std::string B = "id=4C5A1E0B22,ip=10.77.1.22,mode=01,port=8080,gateway=10.77.1.1,baud=FC";
 const std::string C = "id=7E0F93A4C5,ip=10.77.1.150,mode=04,port=20108,mask=255.255.0.0,gateway=10.77.1.254,"
-                      "remoteip=10.77.0.50,baud=F4";
+                      "remote_ip=10.77.0.50,baud=F4";
 const std::string MacA = "00-4C-5A-1E-0B-21";
 const std::string MacB = "00-4C-5A-1E-0B-22";
 const std::string MacC = "00-7E-0F-93-A4-C5";
@@ -130,8 +130,8 @@ TEST_F(KorvcfgTest, WriteSendsEveryFieldAsTheDeviceTakesItAndVerifies) {
                                                lead + "FFFFFFFFFF", "0000000000",        lead + "0AFFFFFFFF"};
     EXPECT_EQ(Received(sim), expected);
     EXPECT_EQ(StateOf(sim, "4C5A1E0B22"),
-              "4C5A1E0B22 ip=10.77.1.22 mode=02 port=502 devip=192.168.4.12 "
-              "remoteip=192.168.4.200 gateway=192.168.4.1 mask=255.255.252.0 baud=40");
+              "4C5A1E0B22 from=10.77.1.22 ip=192.168.4.12 mask=255.255.252.0 gateway=192.168.4.1 "
+              "remote_ip=192.168.4.200 port=502 mode=02 baud=40");
     std::size_t steps = 0;
     for (std::size_t at = 0; (at = r.err.find(" acknowledged", at)) != std::string::npos; ++at)
         ++steps;
@@ -145,8 +145,8 @@ TEST_F(KorvcfgTest, AWriteWithoutVerifyAsksForTheRestartAndTheDeviceCommits) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, MacA + " configured; restart the device to put the new settings to use\n");
     EXPECT_EQ(StateOf(sim, "4C5A1E0B21"),
-              "4C5A1E0B21 ip=10.77.1.11 mode=00 port=4321 devip=10.77.1.11 "
-              "remoteip=10.77.0.100 gateway=10.77.1.1 mask=255.255.255.0 baud=FC");
+              "4C5A1E0B21 from=10.77.1.11 ip=10.77.1.11 mask=255.255.255.0 gateway=10.77.1.1 "
+              "remote_ip=10.77.0.100 port=4321 mode=00 baud=FC");
 }
 
 TEST_F(KorvcfgTest, AStepNeverAcknowledgedEndsTheWriteNamingIt) {
@@ -211,12 +211,12 @@ TEST_F(KorvcfgTest, ApplyGoesOnAfterAFailedDevice) {
               std::string::npos)
         << r.out;
     EXPECT_NE(r.out.find(MacC + "  ok\n3 devices: 2 configured, 1 failed\n"), std::string::npos) << r.out;
-    EXPECT_NE(StateOf(sim, "4C5A1E0B21").find("port=6001 devip=10.77.1.61"), std::string::npos)
-        << sim.State();
+    EXPECT_NE(StateOf(sim, "4C5A1E0B21").find(" ip=10.77.1.61 "), std::string::npos) << sim.State();
+    EXPECT_NE(StateOf(sim, "4C5A1E0B21").find("port=6001 "), std::string::npos) << sim.State();
     EXPECT_NE(StateOf(sim, "4C5A1E0B21").find("baud=FC"), std::string::npos) << sim.State();
-    EXPECT_NE(StateOf(sim, "4C5A1E0B22").find("port=8080 devip=10.77.1.22"), std::string::npos)
-        << sim.State();
-    EXPECT_NE(StateOf(sim, "7E0F93A4C5").find("mode=00 port=6003"), std::string::npos) << sim.State();
+    EXPECT_NE(StateOf(sim, "4C5A1E0B22").find(" ip=10.77.1.22 "), std::string::npos) << sim.State();
+    EXPECT_NE(StateOf(sim, "4C5A1E0B22").find("port=8080 "), std::string::npos) << sim.State();
+    EXPECT_NE(StateOf(sim, "7E0F93A4C5").find("port=6003 mode=00"), std::string::npos) << sim.State();
 }
 
 TEST_F(KorvcfgTest, ExportEditApplyInParallelIsARoundTrip) {

@@ -7,6 +7,7 @@
 #include "net/IdException.h"
 #include "net/IdStack.h"
 #include "net/IdUDPServer.h"
+#include "net/PacketInfoPosix.h"
 
 #include <gtest/gtest.h>
 
@@ -115,16 +116,8 @@ class LoopedCopies {
         while (::poll(&p, 1, 300) == 1) {
             char data[2048];
             sockaddr_in from{};
-            iovec iov{data, sizeof data};
-            alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
-            msghdr msg{};
-            msg.msg_name = &from;
-            msg.msg_namelen = sizeof from;
-            msg.msg_iov = &iov;
-            msg.msg_iovlen = 1;
-            msg.msg_control = control;
-            msg.msg_controllen = sizeof control;
-            const ssize_t n = ::recvmsg(FFd, &msg, 0);
+            TPacketInfoMessage message(data, sizeof data, from);
+            const ssize_t n = ::recvmsg(FFd, &message.Receiving(), 0);
             if (n < 0) {
                 break;
             }
@@ -132,14 +125,10 @@ class LoopedCopies {
             char ip[INET_ADDRSTRLEN];
             ::inet_ntop(AF_INET, &from.sin_addr, ip, sizeof ip);
             copy.source = std::string(ip) + ":" + std::to_string(ntohs(from.sin_port));
-            for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
-                if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
-                    in_pktinfo info;
-                    std::memcpy(&info, CMSG_DATA(c), sizeof info);
-                    char name[IF_NAMESIZE] = "?";
-                    ::if_indextoname(static_cast<unsigned>(info.ipi_ifindex), name);
-                    copy.adapter = name;
-                }
+            if (const auto info = message.Received()) {
+                char name[IF_NAMESIZE] = "?";
+                ::if_indextoname(static_cast<unsigned>(info->ipi_ifindex), name);
+                copy.adapter = name;
             }
             copies.push_back(copy);
         }

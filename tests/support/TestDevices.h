@@ -14,7 +14,7 @@ struct TestDevice {
 
     // devsim's --device text, with fault keys such as "noack=01" appended.
     std::string Profile(const std::string& faults = {}) const {
-        std::string keys = std::string("id=") + id + ",ip=" + ip + "," + config;
+        std::string keys = std::string("id=") + id + ",from=" + ip + "," + config;
         return faults.empty() ? keys : keys + "," + faults;
     }
     // "01" + DeviceId + code + parameter digits, the frame every addressed request shares.
@@ -34,7 +34,7 @@ inline std::vector<std::string> DeviceArgs(const std::vector<std::string>& profi
 }
 
 inline const TestDevice DeviceA{"1A2B3C4D01", "10.77.1.11",
-                                "mode=01,port=8080,devip=192.168.1.7,remoteip=192.168.1.200,gateway=192.168."
+                                "mode=01,port=8080,ip=192.168.1.7,remote_ip=192.168.1.200,gateway=192.168."
                                 "1.1,mask=255.255.255.0,baud=FC",
                                 "00-1A-2B-3C-4D-01",
                                 "mode=1 devip=192.168.1.7 mask=255.255.255.0 gateway=192.168.1.1 "
@@ -43,7 +43,7 @@ inline const TestDevice DeviceA{"1A2B3C4D01", "10.77.1.11",
 // Mode code 04 sits at entry 3, so a read or write that maps entries to codes by arithmetic fails here.
 inline const TestDevice DeviceB{
     "5E6F708192", "10.77.1.12",
-    "mode=04,port=502,devip=10.0.0.5,remoteip=10.0.0.9,gateway=10.0.0.1,mask=255.0.0.0,baud=40",
+    "mode=04,port=502,ip=10.0.0.5,remote_ip=10.0.0.9,gateway=10.0.0.1,mask=255.0.0.0,baud=40",
     "00-5E-6F-70-81-92",
     "mode=3 devip=10.0.0.5 mask=255.0.0.0 gateway=10.0.0.1 remoteip=10.0.0.9 port=502 speed=0"};
 

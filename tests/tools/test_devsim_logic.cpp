@@ -41,20 +41,20 @@ TEST(DeviceProfile, DefaultsComeFromTheOrdinal) {
     EXPECT_EQ(s.id, "5AD7000003");
     EXPECT_EQ(FormatIpv4(s.sourceIp), "10.77.1.3");
     EXPECT_EQ(FormatStateLine(s, s.config),
-              "5AD7000003 ip=10.77.1.3 mode=00 port=4001 devip=10.77.1.3 "
-              "remoteip=10.77.0.100 gateway=10.77.1.254 mask=255.255.255.0 baud=D0");
+              "5AD7000003 from=10.77.1.3 ip=10.77.1.3 mask=255.255.255.0 gateway=10.77.1.254 "
+              "remote_ip=10.77.0.100 port=4001 mode=00 baud=D0");
 }
 
 TEST(DeviceProfile, KeysSetConfigurationAndFaults) {
     const DeviceProfile s =
-        ParseDeviceProfile("id=a1b2c3d4e5,ip=10.77.1.40,mode=04,port=8080,devip=192.168.1.7,"
-                           "remoteip=192.168.1.10,gateway=192.168.1.1,mask=255.255.0.0,baud=FC,"
+        ParseDeviceProfile("id=a1b2c3d4e5,from=10.77.1.40,mode=04,port=8080,ip=192.168.1.7,"
+                           "remote_ip=192.168.1.10,gateway=192.168.1.1,mask=255.255.0.0,baud=FC,"
                            "delay=250,ackfrom=01:3,ackfrom=07:2,noack=FF,wrongack=04:02,"
                            "scantwice=1,stray=1,silent=0,scanreply=short",
                            1);
     EXPECT_EQ(FormatStateLine(s, s.config),
-              "A1B2C3D4E5 ip=10.77.1.40 mode=04 port=8080 devip=192.168.1.7 "
-              "remoteip=192.168.1.10 gateway=192.168.1.1 mask=255.255.0.0 baud=FC");
+              "A1B2C3D4E5 from=10.77.1.40 ip=192.168.1.7 mask=255.255.0.0 gateway=192.168.1.1 "
+              "remote_ip=192.168.1.10 port=8080 mode=04 baud=FC");
     EXPECT_EQ(s.faults.delayMs, 250);
     EXPECT_EQ(s.faults.ackFrom.at(0x01), 3);
     EXPECT_EQ(s.faults.ackFrom.at(0x07), 2);
@@ -104,7 +104,7 @@ TEST(DevsimWire, ScanReplyNamesTheDeviceAsTheWorkstationReadsIt) {
 }
 
 TEST(DevsimWire, ConfigRecordReadsBackEveryFieldWithTheSpeedLast) {
-    const DeviceProfile s = ParseDeviceProfile("mode=04,port=8080,devip=192.168.1.7,remoteip=192.168.1.10,"
+    const DeviceProfile s = ParseDeviceProfile("mode=04,port=8080,ip=192.168.1.7,remote_ip=192.168.1.10,"
                                                "gateway=192.168.1.1,mask=255.255.254.0,baud=F4",
                                                1);
     const std::string rec = ConfigRecordBytes(s.id, s.config);
@@ -160,8 +160,8 @@ TEST(DevsimDevice, WrittenValuesTakeEffectOnlyOnTheCommit) {
     EXPECT_EQ(Hex(commit), std::vector<std::string>{"FF010D0A"});
     const DeviceProfile after = d.Profile();
     EXPECT_EQ(FormatStateLine(after, d.Committed()),
-              "1A2B3C4D5E ip=10.77.1.7 mode=04 port=8080 devip=192.168.1.7 remoteip=192.168.1.10 "
-              "gateway=192.168.1.1 mask=255.255.254.0 baud=FC");
+              "1A2B3C4D5E from=10.77.1.7 ip=192.168.1.7 mask=255.255.254.0 gateway=192.168.1.1 "
+              "remote_ip=192.168.1.10 port=8080 mode=04 baud=FC");
     EXPECT_EQ(FormatIpv4(after.sourceIp), "10.77.1.7"); // the new address is for the next start
 }
 

@@ -101,8 +101,8 @@ TEST_F(DevsimProcessTest, DevicesAnswerFromTheirOwnAddressesToTheRequesterPort) 
 TEST_F(DevsimProcessTest, StateFileChangesOnlyOnTheCommit) {
     auto sim = StartOne(",port=4001,baud=D0");
     const std::string before = sim->State();
-    EXPECT_EQ(before, "1A2B3C4D5E ip=10.77.1.7 mode=00 port=4001 devip=10.77.1.7 remoteip=10.77.0.100 "
-                      "gateway=10.77.1.254 mask=255.255.255.0 baud=D0\n");
+    EXPECT_EQ(before, "1A2B3C4D5E from=10.77.1.7 ip=10.77.1.7 mask=255.255.255.0 gateway=10.77.1.254 "
+                      "remote_ip=10.77.0.100 port=4001 mode=00 baud=D0\n");
     client.Broadcast(WriteHex("05901F"));
     EXPECT_EQ(NextHex(), "05010D0A");
     client.Broadcast(WriteHex("06FCFFFFFF"));
@@ -115,9 +115,8 @@ TEST_F(DevsimProcessTest, StateFileChangesOnlyOnTheCommit) {
 
     client.Broadcast(Commit);
     EXPECT_EQ(NextHex(), "FF010D0A");
-    EXPECT_EQ(sim->State(),
-              "1A2B3C4D5E ip=10.77.1.7 mode=00 port=8080 devip=192.168.1.7 remoteip=10.77.0.100 "
-              "gateway=10.77.1.254 mask=255.255.255.0 baud=FC\n");
+    EXPECT_EQ(sim->State(), "1A2B3C4D5E from=10.77.1.7 ip=192.168.1.7 mask=255.255.255.0 gateway=10.77.1.254 "
+                            "remote_ip=10.77.0.100 port=8080 mode=00 baud=FC\n");
     client.Broadcast(Read);
     const DeviceConfig f = ReadConfigRecord(NextHex());
     EXPECT_EQ(f.port, 8080);

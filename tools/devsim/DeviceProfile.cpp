@@ -54,8 +54,9 @@ uint8_t ParseHexByte(const std::string& key, const std::string& value) {
 // Codes a device answers: the read (whose answer is the record) and the eight write commands.
 uint8_t ParseCode(const std::string& key, const std::string& value, bool allowRead) {
     const uint8_t code = ParseHexByte(key, value);
-    static const std::set<uint8_t> WriteCodes = {0x01, 0x07, 0x04, 0x02, 0x03, 0x05, 0x06, 0xFF};
-    if (WriteCodes.count(code) == 0 && !(allowRead && code == 0x0A))
+    const auto step = static_cast<CommandCode>(code);
+    const bool writes = FieldOfStep(step) != nullptr || step == CommandCode::Commit;
+    if (!writes && !(allowRead && step == CommandCode::ReadConfig))
         throw ProfileError(key + "=" + value + ": not a command code");
     return code;
 }
@@ -82,30 +83,30 @@ bool ParseFlag(const std::string& key, const std::string& value) {
     throw ProfileError(key + "=" + value + ": expected 0 or 1");
 }
 
+// A configuration field's value as devsim takes it: addresses dotted, the port decimal, mode and speed
+// as the hex codes the device reports, so that a test can give a code no row names.
+FieldValue ParseFieldKey(const ConfigField& field, const std::string& value) {
+    switch (field.kind) {
+    case FieldKind::Address:
+        return OctetsValue(ParseIpKey(field.key, value));
+    case FieldKind::Port:
+        return static_cast<FieldValue>(ParseDecimal(field.key, value, 0, 65535));
+    default:
+        return ParseHexByte(field.key, value);
+    }
+}
+
 // Applies one key to a device; false when the key is not a device key.
 bool ApplyKey(DeviceProfile& profile, const std::string& key, const std::string& value) {
-    DeviceConfig& c = profile.config;
     FaultKnobs& f = profile.faults;
-    if (key == "id") {
+    if (const ConfigField* field = FieldNamed(key)) {
+        field->set(profile.config, ParseFieldKey(*field, value));
+    } else if (key == "id") {
         if (!IsHexDigits(value, 10))
             throw ProfileError("id=" + value + ": expected ten hex digits");
         profile.id = Upper(value);
-    } else if (key == "ip") {
+    } else if (key == "from") {
         profile.sourceIp = ParseIpKey(key, value);
-    } else if (key == "mode") {
-        c.modeCode = ParseHexByte(key, value);
-    } else if (key == "port") {
-        c.port = static_cast<uint16_t>(ParseDecimal(key, value, 0, 65535));
-    } else if (key == "devip") {
-        c.deviceIp = ParseIpKey(key, value);
-    } else if (key == "remoteip") {
-        c.remoteIp = ParseIpKey(key, value);
-    } else if (key == "gateway") {
-        c.gateway = ParseIpKey(key, value);
-    } else if (key == "mask") {
-        c.subnetMask = ParseIpKey(key, value);
-    } else if (key == "baud") {
-        c.baudCode = ParseHexByte(key, value);
     } else if (key == "delay") {
         f.delayMs = static_cast<int>(ParseDecimal(key, value, 0, 600000));
     } else if (key == "ackfrom") {
@@ -154,20 +155,11 @@ DeviceProfile DefaultProfile(int ordinal) {
 }
 
 // The device's own address and a gateway on its subnet, unless the command line says otherwise.
-void FillAddressDefaults(DeviceProfile& profile, bool haveDevIp, bool haveGateway) {
-    if (!haveDevIp)
+void FillAddressDefaults(DeviceProfile& profile, bool haveIp, bool haveGateway) {
+    if (!haveIp)
         profile.config.deviceIp = profile.sourceIp;
     if (!haveGateway)
         profile.config.gateway = {profile.sourceIp[0], profile.sourceIp[1], profile.sourceIp[2], 254};
-}
-
-uint32_t ToHost(const Ipv4& ip) {
-    return uint32_t{ip[0]} << 24 | uint32_t{ip[1]} << 16 | uint32_t{ip[2]} << 8 | ip[3];
-}
-
-Ipv4 FromHost(uint32_t v) {
-    return {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8),
-            static_cast<uint8_t>(v)};
 }
 
 } // namespace
@@ -186,20 +178,23 @@ std::string FormatIpv4(const Ipv4& ip) {
 
 DeviceProfile ParseDeviceProfile(const std::string& text, int ordinal) {
     DeviceProfile profile = DefaultProfile(ordinal);
-    bool haveIp = false, haveDevIp = false, haveGateway = false;
+    bool haveFrom = false, haveIp = false, haveGateway = false;
     for (const auto& item : Split(text, ',')) {
         if (item.empty())
             continue;
         const auto [key, value] = KeyValue(item);
         if (!ApplyKey(profile, key, value))
             throw ProfileError("--device: unknown key '" + key + "'");
+        haveFrom |= key == "from";
         haveIp |= key == "ip";
-        haveDevIp |= key == "devip";
         haveGateway |= key == "gateway";
     }
-    if (!haveIp && (ordinal < 1 || ordinal > 254))
+    // A device answers from its own address unless told otherwise.
+    if (!haveFrom && haveIp)
+        profile.sourceIp = profile.config.deviceIp;
+    if (!haveFrom && !haveIp && (ordinal < 1 || ordinal > 254))
         throw ProfileError("--device " + text + ": needs ip= (no default past the 254th device)");
-    FillAddressDefaults(profile, haveDevIp, haveGateway);
+    FillAddressDefaults(profile, haveIp, haveGateway);
     return profile;
 }
 
@@ -211,7 +206,7 @@ std::vector<DeviceProfile> ParseManyProfile(const std::string& text, int firstOr
     DeviceProfile shared = DefaultProfile(firstOrdinal);
     std::optional<Ipv4> base;
     int stagger = 0;
-    bool haveDevIp = false, haveGateway = false;
+    bool haveGateway = false;
     for (size_t i = 1; i < items.size(); ++i) {
         if (items[i].empty())
             continue;
@@ -220,7 +215,7 @@ std::vector<DeviceProfile> ParseManyProfile(const std::string& text, int firstOr
             base = ParseIpKey(key, value);
         else if (key == "stagger")
             stagger = static_cast<int>(ParseDecimal(key, value, 0, 60000));
-        else if (key == "id" || key == "ip" || key == "devip")
+        else if (key == "id" || key == "from" || key == "ip")
             throw ProfileError("--many: " + key +
                                "= is per device; it is derived for each device of the group");
         else if (!ApplyKey(shared, key, value))
@@ -229,27 +224,35 @@ std::vector<DeviceProfile> ParseManyProfile(const std::string& text, int firstOr
     }
     if (!base)
         throw ProfileError("--many: base_ip= is required");
-    if (ToHost(*base) + static_cast<uint64_t>(count) - 1 > 0xFFFFFFFFu)
+    if (OctetsValue(*base) + static_cast<uint64_t>(count) - 1 > 0xFFFFFFFFu)
         throw ProfileError("--many: addresses run past 255.255.255.255");
     std::vector<DeviceProfile> profiles;
     profiles.reserve(static_cast<size_t>(count));
     for (long k = 0; k < count; ++k) {
         DeviceProfile profile = shared;
         profile.id = DefaultProfile(firstOrdinal + static_cast<int>(k)).id;
-        profile.sourceIp = FromHost(ToHost(*base) + static_cast<uint32_t>(k));
+        profile.sourceIp = ValueOctets(OctetsValue(*base) + static_cast<uint32_t>(k));
         profile.faults.delayMs += static_cast<int>(k) * stagger;
-        FillAddressDefaults(profile, haveDevIp, haveGateway);
+        FillAddressDefaults(profile, false, haveGateway);
         profiles.push_back(std::move(profile));
     }
     return profiles;
 }
 
 std::string FormatStateLine(const DeviceProfile& profile, const DeviceConfig& c) {
-    char hex[2][3];
-    std::snprintf(hex[0], sizeof hex[0], "%02X", c.modeCode);
-    std::snprintf(hex[1], sizeof hex[1], "%02X", c.baudCode);
-    return profile.id + " ip=" + FormatIpv4(profile.sourceIp) + " mode=" + hex[0] +
-           " port=" + std::to_string(c.port) + " devip=" + FormatIpv4(c.deviceIp) +
-           " remoteip=" + FormatIpv4(c.remoteIp) + " gateway=" + FormatIpv4(c.gateway) +
-           " mask=" + FormatIpv4(c.subnetMask) + " baud=" + hex[1];
+    std::string line = profile.id + " from=" + FormatIpv4(profile.sourceIp);
+    for (const ConfigField& field : ConfigFields) {
+        const FieldValue value = field.get(c);
+        line += std::string(" ") + field.key + "=";
+        if (field.kind == FieldKind::Address) {
+            line += FormatIpv4(ValueOctets(value));
+        } else if (field.kind == FieldKind::Port) {
+            line += std::to_string(value);
+        } else {
+            char hex[3];
+            std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned>(value));
+            line += hex;
+        }
+    }
+    return line;
 }

@@ -46,11 +46,13 @@ struct ProfileError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// `--device` text: key=value pairs. `ordinal` (1-based, across the whole command line) gives the
-// defaults: id 5AD7 followed by the ordinal as six hex digits, ip 10.77.1.<ordinal>.
+// `--device` text: key=value pairs, the configuration's under the table's keys (ip, mask, gateway,
+// remote_ip, port, mode, baud), id= and from= (the address it answers from; by default its ip=).
+// `ordinal` (1-based, across the whole command line) gives the defaults: id 5AD7 followed by the
+// ordinal as six hex digits, from and ip 10.77.1.<ordinal>.
 DeviceProfile ParseDeviceProfile(const std::string& text, int ordinal);
 // `--many` text: "N,base_ip=A.B.C.D[,key=value...]"; devices take ordinals first, first+1, ...
-// Besides the --device keys (but id= and ip=) it takes stagger=MS: device k of the group (from 0)
+// Besides the --device keys (but id=, from= and ip=) it takes stagger=MS: device k of the group (from 0)
 // waits delay + k * stagger before answering, so a crowd does not answer in one burst.
 std::vector<DeviceProfile> ParseManyProfile(const std::string& text, int firstOrdinal);
 

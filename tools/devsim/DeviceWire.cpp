@@ -6,13 +6,6 @@
 
 namespace {
 
-constexpr uint8_t LeadByte = 0x01;
-constexpr size_t IdOffset = 1;
-constexpr size_t IdBytes = 5;
-constexpr size_t CodeOffset = 6;
-constexpr size_t ParamOffset = 7;
-constexpr size_t FrameBytes = 11;    // every addressed request but the port command
-constexpr size_t PortFrameBytes = 9; // two parameter bytes only
 const std::string AllFF(4, '\xFF');
 
 // ScanReply: tag, the committed address, port, mode and speed, then the MAC (00 + DeviceId) and a
@@ -20,27 +13,21 @@ const std::string AllFF(4, '\xFF');
 constexpr uint8_t ScanReplyTag = 0x5A;
 constexpr uint8_t FirmwareVersion = 0x13;
 
-// ConfigRecord layout (64 bytes). Offsets 0, 8-9, 40-55 and the last byte are what the workstation
-// reads; the others are what such a unit also reports.
-constexpr size_t RecMode = 0;
+// ConfigRecord layout (64 bytes). The configuration's fields sit where the table puts them, the speed
+// in the last byte; the other bytes are what such a unit also reports, so that nothing downstream can
+// lean on zeros.
 constexpr size_t RecIdleTimeout = 1;  // minutes
 constexpr size_t RecMac = 2;          // six bytes, 00 + DeviceId
-constexpr size_t RecPort = 8;         // little-endian
 constexpr size_t RecRemotePort = 10;  // little-endian
 constexpr size_t RecName = 12;        // sixteen bytes, NUL padded
 constexpr size_t RecFirmware = 28;    // four bytes of text
 constexpr size_t RecSerialFrame = 32; // data bits, parity, stop bits, flow control
 constexpr size_t RecPacketGap = 36;   // ms, little-endian
 constexpr size_t RecMaxFrame = 38;    // bytes, little-endian
-constexpr size_t RecDeviceIp = 40;
-constexpr size_t RecRemoteIp = 44;
-constexpr size_t RecGateway = 48;
-constexpr size_t RecMask = 52;
 constexpr size_t RecDns = 56;
 constexpr size_t RecDhcp = 60;
 constexpr size_t RecReserved = 61; // FF
 constexpr size_t RecChecksum = 62; // sum of bytes 0..61, low byte
-constexpr size_t RecBaud = ConfigRecordSize - 1;
 constexpr uint16_t DefaultRemotePort = 8234;
 
 std::string IdBytesOf(const std::string& deviceId) {
@@ -65,22 +52,22 @@ Request ParseRequest(const std::string& d) {
         r.kind = RequestKind::Scan;
         return r;
     }
-    if (d.empty() || static_cast<uint8_t>(d[0]) != LeadByte) {
+    if (d.empty() || static_cast<uint8_t>(d[0]) != FrameLeadByte) {
         r.why = d.empty() ? "empty datagram" : "not a request of this protocol";
         return r;
     }
     r.kind = RequestKind::Malformed;
-    if (d.size() < ParamOffset) {
+    if (d.size() < FrameParamOffset) {
         r.why = "frame too short for DeviceId and code";
         return r;
     }
-    r.deviceId = BytesToHex(d.substr(IdOffset, IdBytes));
-    r.code = static_cast<uint8_t>(d[CodeOffset]);
-    r.params = d.substr(ParamOffset);
-    const size_t want = r.code == static_cast<uint8_t>(CommandCode::LocalPort) ? PortFrameBytes : FrameBytes;
+    r.deviceId = BytesToHex(d.substr(FrameDeviceIdOffset, FrameDeviceIdBytes));
+    r.code = static_cast<uint8_t>(d[FrameCodeOffset]);
+    r.params = d.substr(FrameParamOffset);
+    const size_t want = FrameBytesFor(static_cast<CommandCode>(r.code));
     if (d.size() != want) {
         r.why = "frame of " + std::to_string(d.size()) + " bytes for code " +
-                BytesToHex(d.substr(CodeOffset, 1)) + ", expected " + std::to_string(want);
+                BytesToHex(d.substr(FrameCodeOffset, 1)) + ", expected " + std::to_string(want);
         return r;
     }
     switch (static_cast<CommandCode>(r.code)) {
@@ -105,7 +92,7 @@ Request ParseRequest(const std::string& d) {
     case CommandCode::LocalPort:
         break;
     default:
-        r.why = "unknown command code " + BytesToHex(d.substr(CodeOffset, 1));
+        r.why = "unknown command code " + BytesToHex(d.substr(FrameCodeOffset, 1));
         return r;
     }
     r.kind = RequestKind::Addressed;
@@ -132,10 +119,8 @@ std::string ScanReplyBytes(const std::string& deviceId, const DeviceConfig& c, S
 
 std::string ConfigRecordBytes(const std::string& deviceId, const DeviceConfig& c) {
     std::string rec(ConfigRecordSize, '\0');
-    rec[RecMode] = static_cast<char>(c.modeCode);
     rec[RecIdleTimeout] = 5;
-    rec.replace(RecMac + 1, IdBytes, IdBytesOf(deviceId));
-    PutLe16(rec, RecPort, c.port);
+    rec.replace(RecMac + 1, FrameDeviceIdBytes, IdBytesOf(deviceId));
     PutLe16(rec, RecRemotePort, DefaultRemotePort);
     const std::string name = "SERIAL-NODE";
     rec.replace(RecName, name.size(), name);
@@ -146,18 +131,19 @@ std::string ConfigRecordBytes(const std::string& deviceId, const DeviceConfig& c
     rec[RecSerialFrame + 3] = 0; // no flow control
     PutLe16(rec, RecPacketGap, 10);
     PutLe16(rec, RecMaxFrame, 1024);
-    Put(rec, RecDeviceIp, c.deviceIp);
-    Put(rec, RecRemoteIp, c.remoteIp);
-    Put(rec, RecGateway, c.gateway);
-    Put(rec, RecMask, c.subnetMask);
     Put(rec, RecDns, c.gateway);
     rec[RecDhcp] = 0;
     rec[RecReserved] = '\xFF';
+    for (const ConfigField& field : ConfigFields) {
+        const size_t width = static_cast<size_t>(field.width);
+        const size_t at = field.recordOffset == SpeedHasNoOffset ? ConfigRecordSize - width
+                                                                 : static_cast<size_t>(field.recordOffset);
+        rec.replace(at, width, FieldBytes(field, field.get(c)));
+    }
     uint8_t sum = 0;
     for (size_t i = 0; i < RecChecksum; ++i)
         sum = static_cast<uint8_t>(sum + static_cast<uint8_t>(rec[i]));
     rec[RecChecksum] = static_cast<char>(sum);
-    rec[RecBaud] = static_cast<char>(c.baudCode);
     return rec;
 }
 

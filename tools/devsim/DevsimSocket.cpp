@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tools/devsim/DevsimSocket.h"
 
+#include "net/PacketInfoPosix.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -74,22 +76,10 @@ std::optional<ReceivedDatagram> DevsimSocket::Receive() {
 
 void DevsimSocket::SendFrom(const Ipv4& source, const Ipv4& to, uint16_t port, const std::string& payload) {
     sockaddr_in dest = SockAddr(to, port);
-    iovec iov{const_cast<char*>(payload.data()), payload.size()};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-    msghdr msg{};
-    msg.msg_name = &dest;
-    msg.msg_namelen = sizeof dest;
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-    cmsghdr* cm = CMSG_FIRSTHDR(&msg);
-    cm->cmsg_level = IPPROTO_IP;
-    cm->cmsg_type = IP_PKTINFO;
-    cm->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
-    in_pktinfo info{};
-    std::memcpy(&info.ipi_spec_dst, source.data(), 4); // the answer leaves from the device's own address
-    std::memcpy(CMSG_DATA(cm), &info, sizeof info);
+    TPacketInfoMessage message(const_cast<char*>(payload.data()), payload.size(), dest);
+    in_addr from{};
+    std::memcpy(&from, source.data(), 4); // the answer leaves from the device's own address
+    const msghdr& msg = message.Sending(0, from);
     if (::sendmsg(fd_.Get(), &msg, 0) < 0)
         std::cerr << "devsim: send from " << FormatIpv4(source) << " to " << FormatIpv4(to) << ":" << port
                   << " failed: " << std::strerror(errno) << "\n";

@@ -5,15 +5,6 @@
 
 #include <utility>
 
-namespace {
-
-Ipv4 Octets(const std::string& params) {
-    return {static_cast<uint8_t>(params[0]), static_cast<uint8_t>(params[1]), static_cast<uint8_t>(params[2]),
-            static_cast<uint8_t>(params[3])};
-}
-
-} // namespace
-
 SimulatedDevice::SimulatedDevice(DeviceProfile profile)
     : profile_(std::move(profile)), pending_(profile_.config) {}
 
@@ -26,31 +17,9 @@ bool SimulatedDevice::Acknowledges(uint8_t code) {
     return from == f.ackFrom.end() || send >= from->second;
 }
 
-void SimulatedDevice::Buffer(uint8_t code, const std::string& p) {
-    switch (static_cast<CommandCode>(code)) {
-    case CommandCode::DeviceIp:
-        pending_.deviceIp = Octets(p);
-        break;
-    case CommandCode::SubnetMask:
-        pending_.subnetMask = Octets(p);
-        break;
-    case CommandCode::RemoteIp:
-        pending_.remoteIp = Octets(p);
-        break;
-    case CommandCode::Gateway:
-        pending_.gateway = Octets(p);
-        break;
-    case CommandCode::NetworkMode:
-        pending_.modeCode = static_cast<uint8_t>(p[0]);
-        break;
-    case CommandCode::SerialSpeed:
-        pending_.baudCode = static_cast<uint8_t>(p[0]);
-        break;
-    case CommandCode::LocalPort: // low byte first on the wire
-        pending_.port = static_cast<uint16_t>(static_cast<uint8_t>(p[0]) | static_cast<uint8_t>(p[1]) << 8);
-        break;
-    default:
-        break;
+void SimulatedDevice::Buffer(uint8_t code, const std::string& params) {
+    if (const ConfigField* field = FieldOfStep(static_cast<CommandCode>(code))) {
+        field->set(pending_, FieldFromBytes(*field, params));
     }
 }
 

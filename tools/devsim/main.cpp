@@ -22,28 +22,29 @@ const char Usage[] =
   DEVICE := --device key=value[,key=value...]
           | --many N,base_ip=A.B.C.D[,stagger=MS][,key=value...]
 
-Simulates devices on UDP 0.0.0.0:60000. Each device answers from its own address (ip=), port 60000,
-to the requester's address at port 60001.
+Simulates devices on UDP 0.0.0.0:60000. Each device answers from its own address (from=), port
+60000, to the requester's address at port 60001.
 
 SAFETY: answers go to whoever asked, so devsim belongs in a private network namespace only. Start
 it through tests/private-lan (or tests/netns-run); it refuses to start when its namespace has any
 interface besides the private LAN's own (lo, lan0, lan1, and lan2, lan3 of its second segment), or
 when a device address is not an address of the namespace.
 
-Configuration keys: id=10 hex digits, ip=A.B.C.D (source address), mode=MM (hex), port=N (decimal),
-  devip=, remoteip=, gateway=, mask= (dotted quads), baud=BB (hex BaudCode, e.g. FC = 115200)
+Configuration keys, korvcfg's names for the fields: ip=, mask=, gateway=, remote_ip= (dotted
+  quads), port=N (decimal), mode=MM (hex), baud=BB (hex BaudCode, e.g. FC = 115200); id=10 hex
+  digits, from=A.B.C.D (the address it answers from).
   Defaults: id=5AD7 + the device's ordinal on the command line (1-based) as six hex digits,
-  ip=10.77.1.<ordinal>, mode=00, port=4001, devip=<ip>, remoteip=10.77.0.100,
-  gateway=<A.B.C of ip>.254, mask=255.255.255.0, baud=D0 (9600).
+  from=<ip>, or 10.77.1.<ordinal> when ip= is not given either; ip=<from>, mode=00, port=4001,
+  remote_ip=10.77.0.100, gateway=<A.B.C of from>.254, mask=255.255.255.0, baud=D0 (9600).
 Fault keys: delay=MS, ackfrom=CODE:K, noack=CODE, wrongack=CODE:OTHER, scantwice=1, stray=1,
   silent=1, scanreply=short|malformed. CODE: 01 07 04 02 03 05 06 FF, and 0A (the read, answered
   by the record) for ackfrom and noack. Requests a device does not acknowledge are not applied.
   Written values take effect on the commit (FF).
---many: N devices at base_ip, base_ip+1, ...; ids from their ordinals; stagger=MS adds k*MS to the
-  delay of the k-th device of the group (from 0).
+--many: N devices from base_ip, base_ip+1, ...; ids from their ordinals; stagger=MS adds k*MS to
+  the delay of the k-th device of the group (from 0).
 --log FILE:   one line per received datagram: <ms since start> <src-ip>:<src-port> <HEX>
 --state FILE: the committed configuration of every device, rewritten at start and at each commit:
-  <id> ip=<ip> mode=<MM> port=<n> devip=<ip> remoteip=<ip> gateway=<ip> mask=<ip> baud=<BB>
+  <id> from=<ip> ip=<ip> mask=<ip> gateway=<ip> remote_ip=<ip> port=<n> mode=<MM> baud=<BB>
 --ready FILE: written ("ready") once the socket is bound and the state file is written.
 --netns PATH: runs in that network namespace (one of tests/private-lan --second-segment's segments,
   $KORV_SEGMENT1_NETNS or $KORV_SEGMENT2_NETNS); the interface check above applies there.

@@ -229,10 +229,10 @@ void DeviceSession::Verify(const FoundDevice& device, const DeviceConfig& writte
         return;
     }
     std::string fields;
-    for (const std::string& field : differing) {
-        const ConfigField& f = FieldNamed(field);
-        fields += (fields.empty() ? "" : ", ") + field + " (wrote " + f.shown(written) + ", reads " +
-                  f.shown(readBack) + ")";
+    for (const std::string& key : differing) {
+        const ConfigField& field = Field(key);
+        fields += (fields.empty() ? "" : ", ") + key + " (wrote " + Shown(field, written) + ", reads " +
+                  Shown(field, readBack) + ")";
     }
     throw OpsError(OpsError::Kind::Mismatch,
                    Named(again) + ": read back after the commit, differs from what was written in " + fields);

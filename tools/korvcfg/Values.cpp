@@ -2,7 +2,6 @@
 #include "tools/korvcfg/Values.h"
 
 #include "net/IdStack.h"
-#include "protocol/DeviceMessages.h"
 
 #include <algorithm>
 #include <cctype>
@@ -30,6 +29,27 @@ std::optional<unsigned long long> WholeNumber(const std::string& text) {
 
 std::string Quoted(const std::string& text) {
     return "'" + text + "'";
+}
+
+std::string CodeText(FieldValue code) {
+    static constexpr char Hex[] = "0123456789ABCDEF";
+    return std::string("code ") + Hex[(code >> 4) & 0xF] + Hex[code & 0xF];
+}
+
+std::string ModeNames() {
+    std::string names;
+    for (const ModeRow& row : ModeRows) {
+        names += (names.empty() ? "" : ", ") + std::string(row.name);
+    }
+    return names;
+}
+
+std::string BaudValues() {
+    std::string values;
+    for (const SpeedRow& row : SpeedRows) {
+        values += (values.empty() ? "" : ", ") + std::to_string(row.baud);
+    }
+    return values;
 }
 
 } // namespace
@@ -78,27 +98,23 @@ uint16_t ParsePort(const std::string& text) {
     return static_cast<uint16_t>(*value);
 }
 
-int ParseModeName(const std::string& text) {
-    for (std::size_t entry = 0; entry < ModeRows.size(); ++entry) {
-        if (text == ModeRows[entry].name) {
-            return static_cast<int>(entry);
+uint8_t ParseModeName(const std::string& text) {
+    for (const ModeRow& row : ModeRows) {
+        if (text == row.name) {
+            return row.code;
         }
     }
     throw InputError("unknown mode " + Quoted(text) + "; one of " + ModeNames());
 }
 
-int BaudEntryForValue(long long baud, const std::string& shown) {
-    for (int entry = 0; const auto value = BaudForEntry(entry); ++entry) {
-        if (*value == baud) {
-            return entry;
+uint8_t ParseBaud(const std::string& text) {
+    const auto value = WholeNumber(text);
+    for (const SpeedRow& row : SpeedRows) {
+        if (value && *value == static_cast<unsigned long long>(row.baud)) {
+            return row.code;
         }
     }
-    throw InputError("unknown speed " + Quoted(shown) + "; one of " + BaudValues() + " baud");
-}
-
-int ParseBaud(const std::string& text) {
-    const auto value = WholeNumber(text);
-    return BaudEntryForValue(value ? static_cast<long long>(*value) : -1, text);
+    throw InputError("unknown speed " + Quoted(text) + "; one of " + BaudValues() + " baud");
 }
 
 uint32_t ParseWaitMs(const std::string& text) {
@@ -119,120 +135,106 @@ std::size_t ParseParallel(const std::string& text) {
     return static_cast<std::size_t>(*value);
 }
 
-std::optional<std::string> ModeNameOfEntry(int entry) {
-    if (entry < 0 || entry >= static_cast<int>(ModeRows.size())) {
-        return std::nullopt;
-    }
-    return ModeRows[static_cast<std::size_t>(entry)].name;
-}
-
-std::string ModeNames() {
-    std::string names;
-    for (const ModeRow& row : ModeRows) {
-        names += (names.empty() ? "" : ", ") + std::string(row.name);
-    }
-    return names;
-}
-
-std::string BaudValues() {
-    std::string values;
-    for (int entry = 0; const auto value = BaudForEntry(entry); ++entry) {
-        values += (values.empty() ? "" : ", ") + std::to_string(*value);
-    }
-    return values;
-}
-
 std::string FormatAddress(const Ipv4Octets& octets) {
     const uint8_t bytes[4] = {octets[0], octets[1], octets[2], octets[3]};
     return DottedQuad(bytes);
 }
 
 std::optional<std::string> ModeName(const DeviceConfig& config) {
-    const auto entry = ModeEntryForCode(config.modeCode);
-    return entry ? ModeNameOfEntry(*entry) : std::nullopt;
+    for (const ModeRow& row : ModeRows) {
+        if (row.code == config.modeCode) {
+            return row.name;
+        }
+    }
+    return std::nullopt;
 }
 
 std::optional<int> Baud(const DeviceConfig& config) {
-    const auto entry = BaudEntryForCode(config.baudCode);
-    return entry ? BaudForEntry(*entry) : std::nullopt;
-}
-
-DeviceConfig Merged(const DeviceConfig& current, const SettingsChange& change) {
-    DeviceConfig c = current;
-    c.deviceIp = change.ip.value_or(c.deviceIp);
-    c.subnetMask = change.mask.value_or(c.subnetMask);
-    c.gateway = change.gateway.value_or(c.gateway);
-    c.remoteIp = change.remoteIp.value_or(c.remoteIp);
-    c.port = change.port.value_or(c.port);
-    if (change.modeEntry) {
-        c.modeCode = static_cast<uint8_t>(ModeCodeForEntry(*change.modeEntry).value_or(c.modeCode));
+    for (const SpeedRow& row : SpeedRows) {
+        if (row.code == config.baudCode) {
+            return row.baud;
+        }
     }
-    if (change.baudEntry) {
-        c.baudCode = static_cast<uint8_t>(BaudCodeForEntry(*change.baudEntry).value_or(c.baudCode));
+    return std::nullopt;
+}
+
+std::string Shown(const ConfigField& field, const DeviceConfig& config) {
+    const FieldValue value = field.get(config);
+    switch (field.kind) {
+    case FieldKind::Address:
+        return FormatAddress(ValueOctets(value));
+    case FieldKind::Port:
+        return std::to_string(value);
+    case FieldKind::Mode:
+        return ModeName(config).value_or(CodeText(value));
+    case FieldKind::Speed:
+        break;
     }
-    return c;
+    const auto baud = Baud(config);
+    return baud ? std::to_string(*baud) : CodeText(value);
 }
 
-namespace {
-
-std::string CodeText(uint8_t code) {
-    static constexpr char Hex[] = "0123456789ABCDEF";
-    return std::string("code ") + Hex[code >> 4] + Hex[code & 0xF];
+bool Known(const ConfigField& field, const DeviceConfig& config) {
+    return IsListed(field, field.get(config));
 }
 
-} // namespace
+bool IsNumber(const ConfigField& field) {
+    return field.kind == FieldKind::Port || field.kind == FieldKind::Speed;
+}
 
-// clang-format off
-const std::array<ConfigField, 7> ConfigFields{{
-    {"ip", false,
-     [](const DeviceConfig& c) { return FormatAddress(c.deviceIp); }, [](const DeviceConfig&) { return true; },
-     [](SettingsChange& s, const std::string& t, const std::string& w) { s.ip = ParseAddress(t, w); }},
-    {"mask", false,
-     [](const DeviceConfig& c) { return FormatAddress(c.subnetMask); }, [](const DeviceConfig&) { return true; },
-     [](SettingsChange& s, const std::string& t, const std::string& w) { s.mask = ParseAddress(t, w); }},
-    {"gateway", false,
-     [](const DeviceConfig& c) { return FormatAddress(c.gateway); }, [](const DeviceConfig&) { return true; },
-     [](SettingsChange& s, const std::string& t, const std::string& w) { s.gateway = ParseAddress(t, w); }},
-    {"remote_ip", false,
-     [](const DeviceConfig& c) { return FormatAddress(c.remoteIp); }, [](const DeviceConfig&) { return true; },
-     [](SettingsChange& s, const std::string& t, const std::string& w) { s.remoteIp = ParseAddress(t, w); }},
-    {"port", true,
-     [](const DeviceConfig& c) { return std::to_string(c.port); }, [](const DeviceConfig&) { return true; },
-     [](SettingsChange& s, const std::string& t, const std::string&) { s.port = ParsePort(t); }},
-    {"mode", false,
-     [](const DeviceConfig& c) { return ModeName(c).value_or(CodeText(c.modeCode)); },
-     [](const DeviceConfig& c) { return ModeName(c).has_value(); },
-     [](SettingsChange& s, const std::string& t, const std::string&) { s.modeEntry = ParseModeName(t); }},
-    {"baud", true,
-     [](const DeviceConfig& c) { return Baud(c) ? std::to_string(*Baud(c)) : CodeText(c.baudCode); },
-     [](const DeviceConfig& c) { return Baud(c).has_value(); },
-     [](SettingsChange& s, const std::string& t, const std::string&) { s.baudEntry = ParseBaud(t); }},
-}};
-// clang-format on
+FieldValue ParseField(const ConfigField& field, const std::string& text, const std::string& what) {
+    switch (field.kind) {
+    case FieldKind::Address:
+        return OctetsValue(ParseAddress(text, what));
+    case FieldKind::Port:
+        return ParsePort(text);
+    case FieldKind::Mode:
+        return ParseModeName(text);
+    case FieldKind::Speed:
+        break;
+    }
+    return ParseBaud(text);
+}
 
 std::string WriteOption(const ConfigField& field) {
-    std::string option = std::string("--") + field.name;
+    std::string option = std::string("--") + field.key;
     std::replace(option.begin(), option.end(), '_', '-');
     return option;
 }
 
-std::vector<std::string> DifferingFields(const DeviceConfig& a, const DeviceConfig& b) {
-    std::vector<std::string> names;
-    for (const ConfigField& field : ConfigFields) {
-        if (field.shown(a) != field.shown(b)) {
-            names.emplace_back(field.name);
-        }
+const ConfigField& Field(std::string_view key) {
+    if (const ConfigField* field = FieldNamed(key)) {
+        return *field;
     }
-    return names;
+    throw std::logic_error("no configuration field " + std::string(key));
 }
 
-const ConfigField& FieldNamed(const std::string& name) {
+std::optional<FieldValue>& SettingsChange::operator[](const ConfigField& field) {
+    return values[static_cast<std::size_t>(&field - ConfigFields.data())];
+}
+
+std::optional<FieldValue> SettingsChange::operator[](const ConfigField& field) const {
+    return values[static_cast<std::size_t>(&field - ConfigFields.data())];
+}
+
+DeviceConfig Merged(const DeviceConfig& current, const SettingsChange& change) {
+    DeviceConfig merged = current;
     for (const ConfigField& field : ConfigFields) {
-        if (name == field.name) {
-            return field;
+        if (const auto value = change[field]) {
+            field.set(merged, *value);
         }
     }
-    throw std::logic_error("no configuration field " + name);
+    return merged;
+}
+
+std::vector<std::string> DifferingFields(const DeviceConfig& a, const DeviceConfig& b) {
+    std::vector<std::string> keys;
+    for (const ConfigField& field : ConfigFields) {
+        if (field.get(a) != field.get(b)) {
+            keys.emplace_back(field.key);
+        }
+    }
+    return keys;
 }
 
 } // namespace korvcfg
