@@ -290,10 +290,17 @@ TEST_F(OperationsTest, ParallelApplyOverlapsDevicesButNotOnesThatShareAnAddress)
     }
     EXPECT_EQ(devices[1].Committed().port, 4001);
     EXPECT_EQ(devices[3].Committed().port, 5004);
-    // The span of each device's addressed requests in the order sent.
-    const auto span = [&](const std::string& id) {
+    // One scan for the table and one for the read-back of every lane's devices.
+    EXPECT_EQ(CountSent("0000000000"), 2u);
+    std::size_t verifyScan = 0;
+    for (std::size_t k = 0; k < net.Sent().size(); ++k) {
+        verifyScan = BytesToHex(net.Sent()[k].bytes) == "0000000000" ? k : verifyScan;
+    }
+    // The span of each device's addressed requests in the order sent, while writing or reading back.
+    const auto span = [&](const std::string& id, bool readBack = false) {
         std::pair<std::size_t, std::size_t> first_last{SIZE_MAX, 0};
-        for (std::size_t k = 0; k < net.Sent().size(); ++k) {
+        for (std::size_t k = readBack ? verifyScan : 0; k < (readBack ? net.Sent().size() : verifyScan);
+             ++k) {
             if (BytesToHex(net.Sent()[k].bytes).substr(2, 10) == id) {
                 first_last = {std::min(first_last.first, k), k};
             }
@@ -302,7 +309,10 @@ TEST_F(OperationsTest, ParallelApplyOverlapsDevicesButNotOnesThatShareAnAddress)
     };
     EXPECT_LT(span(IdA).first, span("4C5A1E0B23").first);
     EXPECT_GT(span(IdA).second, span("4C5A1E0B23").first) << "A and C were configured at once";
-    EXPECT_LT(span("4C5A1E0B23").second, span("4C5A1E0B24").first) << "C and D share an address";
+    for (const bool readBack : {false, true}) {
+        EXPECT_LT(span("4C5A1E0B23", readBack).second, span("4C5A1E0B24", readBack).first)
+            << "C and D share an address";
+    }
 }
 
 TEST_F(OperationsTest, APortHeldByAnotherProgramIsReportedAsInUse) {

@@ -70,12 +70,13 @@ std::vector<ApplyResult> ApplyTable(DeviceSession& session, const std::vector<Ap
             results.back().error = e.what();
         }
     }
-    const auto configure = [&](DeviceSession& s, std::size_t i) {
+    std::vector<DeviceConfig> targets(rows.size());
+    const auto configure = [&](DeviceSession& s, std::size_t i, bool verifyNow) {
         try {
-            const DeviceConfig target = Merged(s.Read(*devices[i]), rows[i].change);
-            s.Write(*devices[i], target);
-            if (verify) {
-                s.Verify(*devices[i], target, ScanWaitMs);
+            targets[i] = Merged(s.Read(*devices[i]), rows[i].change);
+            s.Write(*devices[i], targets[i]);
+            if (verifyNow) {
+                s.Verify(*devices[i], targets[i], ScanWaitMs);
             }
             results[i].ok = true;
         } catch (const OpsError& e) {
@@ -85,21 +86,47 @@ std::vector<ApplyResult> ApplyTable(DeviceSession& session, const std::vector<Ap
     if (parallel <= 1) {
         for (std::size_t i = 0; i < rows.size(); ++i) {
             if (devices[i]) {
-                configure(session, i);
+                configure(session, i, verify);
             }
         }
         return results;
     }
-    std::vector<std::function<void(OpsClock&)>> jobs;
-    for (const std::vector<std::size_t>& lane : Lanes(rows, devices)) {
-        jobs.emplace_back([&, lane](OpsClock& clock) {
-            DeviceSession conversation(session, clock);
-            for (const std::size_t i : lane) {
-                configure(conversation, i);
-            }
-        });
+    // At once, every lane writes; then one scan finds every written device again, and the lanes read
+    // them back: a scan per lane would cost each lane a whole wait and repeat every warning.
+    const std::vector<std::vector<std::size_t>> lanes = Lanes(rows, devices);
+    std::chrono::milliseconds lastCommit{0};
+    const auto inLanes = [&](const std::function<void(DeviceSession&, std::size_t)>& each) {
+        std::vector<std::function<void(OpsClock&)>> jobs;
+        for (const std::vector<std::size_t>& lane : lanes) {
+            jobs.emplace_back([&, lane](OpsClock& clock) {
+                DeviceSession conversation(session, clock);
+                for (const std::size_t i : lane) {
+                    each(conversation, i);
+                }
+                lastCommit = std::max(lastCommit, conversation.CommitSentAt());
+            });
+        }
+        RunTakingTurns(session.Clock(), jobs, parallel);
+    };
+    inLanes([&](DeviceSession& s, std::size_t i) { configure(s, i, false); });
+    if (!verify || std::none_of(results.begin(), results.end(), [](const ApplyResult& r) { return r.ok; })) {
+        return results;
     }
-    RunTakingTurns(session.Clock(), jobs, parallel);
+    // The devices take the whole configuration on the commit: none is asked before the last one's wait.
+    const auto commitWait = std::chrono::milliseconds(WriteSequence.back().waitMs);
+    session.Clock().WaitUntil(lastCommit + commitWait, [] { return false; });
+    const std::vector<FoundDevice> again = session.Scan(ScanWaitMs);
+    inLanes([&](DeviceSession& s, std::size_t i) {
+        if (!results[i].ok) {
+            return;
+        }
+        try {
+            s.VerifyFound(again, *devices[i], targets[i], ScanWaitMs);
+        } catch (const OpsError& e) {
+            results[i].ok = false;
+            results[i].error = e.what();
+        }
+    });
     return results;
 }
 

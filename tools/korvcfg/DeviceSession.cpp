@@ -222,7 +222,12 @@ void DeviceSession::Verify(const FoundDevice& device, const DeviceConfig& writte
     // could find it busy with that.
     const auto commitWait = std::chrono::milliseconds(WriteSequence.back().waitMs);
     FClock.WaitUntil(FCommitSentAt + commitWait, [] { return false; });
-    const FoundDevice again = Locate(Scan(scanWaitMs), device.mac, scanWaitMs);
+    VerifyFound(Scan(scanWaitMs), device, written, scanWaitMs);
+}
+
+void DeviceSession::VerifyFound(const std::vector<FoundDevice>& found, const FoundDevice& device,
+                                const DeviceConfig& written, uint32_t scanWaitMs) {
+    const FoundDevice again = Locate(found, device.mac, scanWaitMs);
     const DeviceConfig readBack = Read(again);
     const std::vector<std::string> differing = DifferingFields(written, readBack);
     if (differing.empty()) {

@@ -76,6 +76,12 @@ class DeviceSession {
     // After a Write: gives the device the commit's whole wait, finds it again by a scan (a new IP
     // takes effect on the commit), reads it back and compares (OpsError Mismatch naming the fields).
     void Verify(const FoundDevice& device, const DeviceConfig& written, uint32_t scanWaitMs);
+    // The part of Verify after its scan, for many devices written at once and found again by one scan:
+    // reads the device back where found lists it and compares.
+    void VerifyFound(const std::vector<FoundDevice>& found, const FoundDevice& device,
+                     const DeviceConfig& written, uint32_t scanWaitMs);
+    // When this conversation's last commit was sent (0 before any).
+    std::chrono::milliseconds CommitSentAt() const { return FCommitSentAt; }
 
     OpsClock& Clock() { return FClock; }
 
