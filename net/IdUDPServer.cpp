@@ -97,7 +97,9 @@ void TIdUDPBase::SendDatagram(const std::string& Host, int32_t Port, const std::
     if (IsLimitedBroadcast(address) && SendToEveryAdapter(binding, Data, address, Port)) {
         return;
     }
-    const int sent = stack.SendTo(binding.Socket, Data.data(), Data.size(), address, Port);
+    const int sent = IsLimitedBroadcast(address) || BroadcastInterface.empty()
+                         ? stack.SendTo(binding.Socket, Data.data(), Data.size(), address, Port)
+                         : SendThroughNamed(binding, Data, address, Port);
     if (sent < 0) {
         ThrowSendError(stack.WSGetLastError());
     }
@@ -156,6 +158,17 @@ bool TIdUDPBase::SendToEveryAdapter(TIdSocketHandle& binding, const std::string&
         throw EIdNotAllBytesSent();
     }
     ThrowSendError(lastError);
+}
+
+int TIdUDPBase::SendThroughNamed(TIdSocketHandle& binding, const std::string& Data,
+                                 const uint8_t (&address)[4], int32_t Port) {
+    TIdStack& stack = TIdStack::Instance();
+    for (const TIdBroadcastAdapter& adapter : stack.BroadcastAdapters()) {
+        if (adapter.Name == BroadcastInterface) {
+            return stack.SendToThrough(binding.Socket, Data.data(), Data.size(), address, Port, adapter);
+        }
+    }
+    throw EIdSocketError(WSAENETDOWN_Code);
 }
 
 TIdUDPServer::TIdUDPServer() = default;

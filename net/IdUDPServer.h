@@ -40,8 +40,9 @@ class TIdUDPBase : public TIdComponent {
     void SendDatagram(const std::string& Host, int32_t Port, const std::string& Data);
 
     // Empty: every adapter. A name: datagrams to 255.255.255.255 leave through that adapter only, and
-    // fail with WSAENETDOWN while it is not listed (absent, down, or without an IPv4 address), or with
-    // the system's code when it refuses the choice of an adapter.
+    // so do those to one address (a device behind a router, say); they fail with WSAENETDOWN while it
+    // is not listed (absent, down, or without an IPv4 address), or with the system's code when it
+    // refuses the choice of an adapter.
     std::string BroadcastInterface;
 
   protected:
@@ -49,6 +50,9 @@ class TIdUDPBase : public TIdComponent {
     // refused the choice of an adapter.
     bool SendToEveryAdapter(TIdSocketHandle& binding, const std::string& Data, const uint8_t (&address)[4],
                             int32_t Port);
+    // One datagram to one address through the adapter BroadcastInterface names; as SendToThrough.
+    int SendThroughNamed(TIdSocketHandle& binding, const std::string& Data, const uint8_t (&address)[4],
+                         int32_t Port);
     virtual void Deactivate() = 0;
     virtual bool GetActive() = 0;
     virtual TIdSocketHandle& AcquireBinding() = 0;

@@ -5,6 +5,7 @@
 #include "FakeNetwork.h"
 #include "VirtualClock.h"
 
+#include "protocol/HexCodec.h"
 #include "tools/korvcfg/ApplyTable.h"
 #include "tools/korvcfg/Cli.h"
 
@@ -86,6 +87,14 @@ TEST_F(CommandLineTest, InvalidInputEndsWithStatusTwoAndSendsNothing) {
         {{"apply", badCsv, "--parallel", "0"}, "--parallel '0'"},
         {{"apply", badCsv, "--parallel", "-2"}, "--parallel '-2'"},
         {{"apply", badCsv, "--parallel", "many"}, "--parallel 'many'"},
+        {{"scan", "--to", "10.79.0.0/19"}, "--to: '10.79.0.0/19' is wider than /20"},
+        {{"read", mac, "--to", "10.79.0.40-10.79.0.20"}, "'10.79.0.40-10.79.0.20' runs backwards"},
+        {{"write", mac, "--to", "10.79.0.1,10.79.0.256"}, "--to: '10.79.0.256' is not an address"},
+        {{"export", "--to", "10.79.0.0/33"}, "'10.79.0.0/33' has no prefix length"},
+        {{"scan", "--to", ","}, "--to: '' is not an address"},
+        {{"scan", "--to", "10.79.0.0/20", "--to", "10.80.0.1-10.80.0.3"}, "more than 4096 addresses in all"},
+        {{"scan", "--to", "10.0.0.0-10.1.0.0"}, "holds more than 4096 addresses"},
+        {{"scan", "--to"}, "--to needs a value"},
     };
     for (const auto& [args, message] : cases) {
         const CliRun o = Run(args);
@@ -192,6 +201,24 @@ TEST_F(CommandLineTest, ExportPrintsWhatApplyTakesAndLeavesOutASilentDevice) {
         EXPECT_EQ(rows[1].change.Get("baud"), 0xD0u);
     }
     EXPECT_EQ(Run({"export"}).out.substr(0, 45), "mac,ip,mask,gateway,remote_ip,port,mode,baud\n");
+}
+
+TEST_F(CommandLineTest, DevicesBehindARouterAreReachedByUnicastOnly) {
+    FakeDevices devices(net, {"id=4C5A1E0B21,ip=10.77.1.11", "id=4C5A1E0B31,ip=10.79.0.11"});
+    const CliRun scan = Run({"scan", "--to", "10.79.0.8-10.79.0.15"});
+    EXPECT_EQ(scan.out, "10.79.0.11  00-4C-5A-1E-0B-31\n") << "the broadcast's device is not listed";
+    const std::vector<FakeDatagram> sweep = net.Sent();
+    ASSERT_EQ(sweep.size(), 8u);
+    EXPECT_EQ(sweep[3].toIp, "10.79.0.11");
+    EXPECT_EQ(sweep[4].at - sweep[3].at, std::chrono::milliseconds(1)) << "four to a millisecond";
+    net.ClearSent();
+    const CliRun write =
+        Run({"write", "00-4C-5A-1E-0B-31", "--to", "10.79.0.11", "--port", "4100", "--verify"});
+    EXPECT_EQ(write.status, ExitDone) << write.err;
+    EXPECT_EQ(devices[1].Committed().port, 4100);
+    for (const FakeDatagram& d : net.Sent()) {
+        EXPECT_EQ(d.toIp, "10.79.0.11") << BytesToHex(d.bytes);
+    }
 }
 
 TEST_F(CommandLineTest, PortInUseEndsWithStatusOne) {

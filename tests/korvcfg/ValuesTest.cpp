@@ -53,3 +53,26 @@ TEST(ValuesTest, ModeNamesAndSpeedsMapThroughTheProtocolTables) {
         EXPECT_THROW(ParseBaud(bad), InputError) << bad;
     }
 }
+
+TEST(ValuesTest, TargetsExpandToTheirAddressesEachOnce) {
+    const struct {
+        std::vector<std::string> lists;
+        std::size_t count;
+        std::string first, last;
+    } rows[] = {
+        {{"10.79.0.11"}, 1, "10.79.0.11", "10.79.0.11"},
+        {{"10.79.0.0/24"}, 254, "10.79.0.1", "10.79.0.254"}, // without the network and its broadcast
+        {{"10.79.0.77/24"}, 254, "10.79.0.1", "10.79.0.254"},
+        {{"10.79.0.6/31"}, 2, "10.79.0.6", "10.79.0.7"},
+        {{"10.79.0.20-10.79.0.40"}, 21, "10.79.0.20", "10.79.0.40"},
+        {{"10.79.0.255-10.79.1.0"}, 2, "10.79.0.255", "10.79.1.0"},
+        {{"10.79.0.11,10.79.0.8/30", "10.79.0.9,10.79.0.11"}, 3, "10.79.0.11", "10.79.0.10"},
+        {{"10.79.0.0/20"}, 4094, "10.79.0.1", "10.79.15.254"},
+    };
+    for (const auto& row : rows) {
+        const std::vector<std::string> targets = ParseTargets(row.lists);
+        ASSERT_EQ(targets.size(), row.count) << row.lists[0];
+        EXPECT_EQ(targets.front(), row.first) << row.lists[0];
+        EXPECT_EQ(targets.back(), row.last) << row.lists[0];
+    }
+}

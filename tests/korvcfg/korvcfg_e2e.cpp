@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -278,4 +279,37 @@ TEST_F(KorvcfgTest, APortAlreadyTakenEndsWithStatusOne) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("UDP port 60001 is in use"), std::string::npos) << r.err;
     EXPECT_TRUE(sim.LogLines().empty());
+}
+
+// Devices one router away (tests/private-lan --routed): no broadcast reaches them, --to does, and each
+// command finds them by that sweep and goes on by unicast.
+TEST(KorvcfgRoutedTest, DevicesBehindARouterAreScannedReadAndWrittenByUnicast) {
+    const char* routed = std::getenv("KORV_ROUTED_NETNS");
+    if (routed == nullptr)
+        GTEST_SKIP() << "runs inside tests/private-lan --routed only";
+    DevsimProcess local({"--device", A});
+    DevsimProcess far({"--netns", routed, "--device", "id=4C5A1E0B31,ip=10.79.0.11,port=4001", "--device",
+                       "id=4C5A1E0B32,ip=10.79.0.22,port=4002"});
+    ASSERT_TRUE(local.Started() && far.Started()) << local.Failure() << far.Failure();
+    EXPECT_EQ(Korvcfg("scan").out, "10.77.1.11  " + MacA + "\n");
+    const std::string mac1 = "00-4C-5A-1E-0B-31", mac2 = "00-4C-5A-1E-0B-32";
+    const CommandResult swept = Korvcfg("scan --to 10.79.0.0/24");
+    EXPECT_EQ(swept.out, "10.79.0.11  " + mac1 + "\n10.79.0.22  " + mac2 + "\n") << swept.err;
+
+    const CommandResult written = Korvcfg("write " + mac1 + " --to 10.79.0.0/24 --port 4100 --verify");
+    EXPECT_EQ(written.status, 0) << written.err;
+    EXPECT_NE(StateOf(far, "4C5A1E0B31").find("port=4100 "), std::string::npos) << far.State();
+    const CommandResult table = Korvcfg("export --to 10.79.0.11,10.79.0.22");
+    ASSERT_EQ(table.status, 0) << table.err;
+    const std::string path = testing::TempDir() + "routed.csv";
+    std::ofstream(path) << table.out.substr(0, table.out.rfind(",4002,")) << ",4202,"
+                        << table.out.substr(table.out.rfind(",4002,") + 6);
+    const CommandResult applied =
+        Korvcfg("apply " + path + " --to 10.79.0.20-10.79.0.22 --to 10.79.0.11 --verify");
+    std::remove(path.c_str());
+    EXPECT_EQ(applied.status, 0) << applied.out << applied.err;
+    EXPECT_NE(StateOf(far, "4C5A1E0B32").find("port=4202 "), std::string::npos) << far.State();
+    for (const DevsimLogLine& line : far.Log())
+        EXPECT_EQ(line.source, "10.77.0.100:60001") << line.hex;
+    EXPECT_EQ(local.Log().size(), 1u) << "the local device heard the one broadcast scan only";
 }

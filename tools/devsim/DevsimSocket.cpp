@@ -103,8 +103,10 @@ void EnterNetworkNamespace(const std::string& path) {
 }
 
 std::string ForeignInterface() {
-    // The private LAN's own links: one wire (lan0 <-> lan1), or two with its second segment (lan2 <-> lan3).
-    static const std::set<std::string> Private = {"lo", "lan0", "lan1", "lan2", "lan3"};
+    // The private LAN's own links: one wire (lan0 <-> lan1), two with its second segment (lan2 <-> lan3),
+    // the links a test adds beside them (lan4, lan5) and the routed segment's far wire (lan6 <-> lan7).
+    static const std::set<std::string> Private = {"lo",   "lan0", "lan1", "lan2", "lan3",
+                                                  "lan4", "lan5", "lan6", "lan7"};
     struct if_nameindex* list = ::if_nameindex();
     if (list == nullptr)
         return "(interfaces unreadable)";

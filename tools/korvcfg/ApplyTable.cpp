@@ -115,7 +115,13 @@ std::vector<ApplyResult> ApplyTable(DeviceSession& session, const std::vector<Ap
     // The devices take the whole configuration on the commit: none is asked before the last one's wait.
     const auto commitWait = std::chrono::milliseconds(WriteSequence.back().waitMs);
     session.Clock().WaitUntil(lastCommit + commitWait, [] { return false; });
-    const std::vector<FoundDevice> again = session.Scan(ScanWaitMs);
+    std::vector<std::string> written;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (results[i].ok) {
+            written.push_back(FormatAddress(targets[i].deviceIp));
+        }
+    }
+    const std::vector<FoundDevice> again = session.Scan(ScanWaitMs, written);
     inLanes([&](DeviceSession& s, std::size_t i) {
         if (!results[i].ok) {
             return;

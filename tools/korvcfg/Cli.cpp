@@ -34,7 +34,9 @@ const char MainFooter[] = R"(  korvcfg COMMAND --help   describes a command, wit
 Every request leaves through every network adapter that can carry a broadcast, once for each IPv4
 network (two adapters on one network send one copy); each command takes
 --interface NAME to send through that one adapter only (an unknown NAME lists the adapters and
-ends with status 2, before port 60001 is bound).
+ends with status 2, before port 60001 is bound). A router passes no broadcast on: for devices
+behind one, --to TARGETS sends every request by unicast instead, the scan to each target address
+(korvcfg scan --to 10.79.0.0/24), every later request to where its device answered.
 
 exit status: 0 done, 1 a device was not found, did not answer or did not acknowledge (or port 60001
 is in use), 2 the command line or the file was wrong (then nothing was sent).)";
@@ -97,6 +99,10 @@ example:
 const char MacHelp[] = "as the window lists it (00-4C-5A-1E-0B-21); colons and lower case are accepted too";
 const char WaitHelp[] = "how long to collect answers, in milliseconds (default 1500)";
 const char InterfaceHelp[] = "send through this network adapter only (default: every adapter)";
+const char ToHelp[] = "devices behind a router, which no broadcast reaches: send the scan by unicast to\n"
+                      "each of these instead (A.B.C.D, a block A.B.C.D/N from /20 to /32, or a range\n"
+                      "A.B.C.D-A.B.C.D; comma-separated, the option may repeat; 4096 addresses at most),\n"
+                      "and every later request to the address its device answered from";
 const char VerifyHelp[] = "after the commit, find the device again, read its configuration record back and\n"
                           "compare every field of it with what was written";
 
@@ -106,6 +112,7 @@ struct Request {
     CLI::App* command = nullptr;
     std::string target; // MAC or FILE
     std::string wait, interface, parallel;
+    std::vector<std::string> to;
     std::array<std::string, ConfigFields.size()> fields;
     bool json = false;
     bool verify = false;
@@ -188,6 +195,10 @@ std::unique_ptr<CLI::App> CommandLine(Request& r) {
     const auto jsonFlag = [&](CLI::App* sub, const char* help) { sub->add_flag("--json", r.json, help); };
     const auto interfaceOption = [&](CLI::App* sub) {
         valued(sub->add_option("--interface", r.interface, InterfaceHelp), "NAME");
+        sub->add_option("--to", r.to, ToHelp)
+            ->type_name("TARGETS")
+            ->expected(1)
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     };
 
     CLI::App* scan = command("scan", "list the devices that answer", ScanDetails);
@@ -260,6 +271,7 @@ InputError Objection(const CLI::ParseError& e, const std::string& command) {
 // ends the command as a wrong command line does, listing the adapters, before port 60001 is bound:
 // a wrong name is reported as such even while another program holds the port.
 void Open(DeviceSession& session, const Request& r) {
+    session.Targets = r.to.empty() ? std::vector<std::string>() : ParseTargets(r.to);
     const auto name = r.Given("--interface", r.interface);
     if (name) {
         // The socket layer exists only while a component does.

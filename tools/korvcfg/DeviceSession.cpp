@@ -35,7 +35,7 @@ class DeviceSession::Link : public WriteLink {
         if (step == CommandCode::Commit) {
             S.FCommitSentAt = S.FClock.Now();
         }
-        S.Send(bytes);
+        S.Send(bytes, FDevice.ip);
     }
     void Await(CommandCode step, uint32_t waitMs,
                const std::function<bool(const std::string&)>& take) override {
@@ -54,7 +54,7 @@ DeviceSession::DeviceSession(OpsClock& clock, OpsMessages messages)
     : FClock(clock), FMessages(std::move(messages)) {}
 
 DeviceSession::DeviceSession(DeviceSession& shared, OpsClock& clock)
-    : FClock(clock), FMessages(shared.FMessages), FShared(&shared) {
+    : Targets(shared.Targets), FClock(clock), FMessages(shared.FMessages), FShared(&shared) {
     shared.FForks.push_back(this);
 }
 
@@ -99,17 +99,22 @@ void DeviceSession::Open() {
     }
 }
 
-void DeviceSession::Send(const std::string& bytes) {
+void DeviceSession::Send(const std::string& bytes, const std::string& to) {
     try {
-        (FShared != nullptr ? FShared->FServer : FServer)->Broadcast(bytes, DevicePort);
+        TIdUDPServer& server = *(FShared != nullptr ? FShared->FServer : FServer);
+        if (Targets.empty() || to.empty()) {
+            server.Broadcast(bytes, DevicePort);
+        } else {
+            server.SendDatagram(to, DevicePort, bytes);
+        }
     } catch (const EIdException& e) {
         throw OpsError(OpsError::Kind::Network, std::string("cannot send: ") + e.what());
     }
 }
 
-bool DeviceSession::SendAndAwait(const std::string& bytes, uint32_t waitMs,
+bool DeviceSession::SendAndAwait(const std::string& bytes, const std::string& to, uint32_t waitMs,
                                  const std::function<bool(const Datagram&)>& take) {
-    Send(bytes);
+    Send(bytes, to);
     return Await(waitMs, take);
 }
 
@@ -127,10 +132,29 @@ bool DeviceSession::Await(uint32_t waitMs, const std::function<bool(const Datagr
     });
 }
 
-std::vector<FoundDevice> DeviceSession::Scan(uint32_t waitMs) {
+std::vector<FoundDevice> DeviceSession::Scan(uint32_t waitMs, const std::vector<std::string>& alsoTo) {
     FInbox.clear();
+    if (Targets.empty()) {
+        Send(ScanRequest(), "");
+    } else {
+        std::vector<std::string> to = Targets;
+        for (const std::string& ip : alsoTo) {
+            if (std::find(to.begin(), to.end(), ip) == to.end()) {
+                to.push_back(ip);
+            }
+        }
+        const auto start = FClock.Now();
+        for (std::size_t k = 0; k < to.size(); ++k) {
+            // The answers that come meanwhile wait in the inbox for the wait below.
+            if (k > 0 && k % UnicastScansPerMs == 0) {
+                FClock.WaitUntil(start + std::chrono::milliseconds(k / UnicastScansPerMs),
+                                 [] { return false; });
+            }
+            Send(ScanRequest(), to[k]);
+        }
+    }
     std::vector<FoundDevice> found;
-    SendAndAwait(ScanRequest(), waitMs, [&](const Datagram& d) {
+    Await(waitMs, [&](const Datagram& d) {
         if (const auto mac = MacTextFromScanReply(d.hex)) {
             const FoundDevice device{d.ip, *mac};
             if (std::find(found.begin(), found.end(), device) == found.end()) {
@@ -175,13 +199,14 @@ DeviceConfig DeviceSession::Read(const FoundDevice& device) {
     std::string record;
     for (int send = 1; send <= RecordSends; ++send) {
         // A record that answers an earlier request still counts: the inbox is kept across the sends.
-        const bool got = SendAndAwait(ConfigReadRequest(device.mac), RecordWaitMs, [&](const Datagram& d) {
-            if (d.ip != device.ip || d.hex.size() < recordDigits) {
-                return false;
-            }
-            record = d.hex;
-            return true;
-        });
+        const bool got =
+            SendAndAwait(ConfigReadRequest(device.mac), device.ip, RecordWaitMs, [&](const Datagram& d) {
+                if (d.ip != device.ip || d.hex.size() < recordDigits) {
+                    return false;
+                }
+                record = d.hex;
+                return true;
+            });
         if (got) {
             return ReadConfigRecord(record);
         }
@@ -222,7 +247,7 @@ void DeviceSession::Verify(const FoundDevice& device, const DeviceConfig& writte
     // could find it busy with that.
     const auto commitWait = std::chrono::milliseconds(WriteSequence.back().waitMs);
     FClock.WaitUntil(FCommitSentAt + commitWait, [] { return false; });
-    VerifyFound(Scan(scanWaitMs), device, written, scanWaitMs);
+    VerifyFound(Scan(scanWaitMs, {FormatAddress(written.deviceIp)}), device, written, scanWaitMs);
 }
 
 void DeviceSession::VerifyFound(const std::vector<FoundDevice>& found, const FoundDevice& device,

@@ -27,6 +27,9 @@ namespace korvcfg {
 // is sent: a record is one datagram and can be lost like any other.
 inline constexpr uint32_t RecordWaitMs = 1000;
 inline constexpr int RecordSends = 3;
+// A sweep of a /20 (4,096 addresses) takes about a second this way, rather than flooding the link at
+// once.
+inline constexpr std::size_t UnicastScansPerMs = 4;
 
 // An operation failed: korvcfg ends with status 1.
 class OpsError : public std::runtime_error {
@@ -66,9 +69,15 @@ class DeviceSession {
     // Every send leaves through this adapter only (see TIdUDPBase::BroadcastInterface); empty: through
     // every adapter. Taken by Open.
     std::string Interface;
+    // Devices behind a router, which no broadcast reaches: with targets, the scan goes by unicast to
+    // each of them (paced, UnicastScansPerMs), and every later request to the address its device
+    // answered from. Empty: everything is broadcast, as the window does.
+    std::vector<std::string> Targets;
 
-    // Every device that answers one ScanRequest within waitMs, in arrival order, each (IP, MAC) once.
-    std::vector<FoundDevice> Scan(uint32_t waitMs);
+    // Every device that answers one ScanRequest within waitMs (counted from the last send), in arrival
+    // order, each (IP, MAC) once. With targets, the request also goes to alsoTo (where a written device
+    // may answer from now).
+    std::vector<FoundDevice> Scan(uint32_t waitMs, const std::vector<std::string>& alsoTo = {});
     DeviceConfig Read(const FoundDevice& device);
     // The eight steps in the window's order, each sent until acknowledged, at most SendsPerWriteStep
     // times; stops at the first step that runs out of sends (OpsError NotAcknowledged naming it).
@@ -92,10 +101,11 @@ class DeviceSession {
     };
     // Broadcasts bytes, then runs deliveries for up to waitMs, handing each received datagram to take
     // until it returns true.
-    bool SendAndAwait(const std::string& bytes, uint32_t waitMs,
+    bool SendAndAwait(const std::string& bytes, const std::string& to, uint32_t waitMs,
                       const std::function<bool(const Datagram&)>& take);
     bool Await(uint32_t waitMs, const std::function<bool(const Datagram&)>& take);
-    void Send(const std::string& bytes);
+    // To the address given by unicast when there are targets; broadcast otherwise, or without one.
+    void Send(const std::string& bytes, const std::string& to);
     class Link;
 
     OpsClock& FClock;

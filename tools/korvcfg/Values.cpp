@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <set>
+#include <sstream>
 #include <stdexcept>
 
 namespace korvcfg {
@@ -133,6 +135,72 @@ std::size_t ParseParallel(const std::string& text) {
         throw InputError("--parallel " + Quoted(text) + " is not a number of devices from 1 to 256");
     }
     return static_cast<std::size_t>(*value);
+}
+
+std::vector<std::string> ParseTargets(const std::vector<std::string>& lists) {
+    std::vector<std::string> targets;
+    std::set<FieldValue> seen;
+    const auto address = [](const std::string& text, const std::string& target) {
+        uint8_t bytes[4];
+        if (!ParseDottedQuad(text, bytes)) {
+            throw InputError("--to: " + Quoted(target) +
+                             " is not an address, a block A.B.C.D/N or a range A-B");
+        }
+        return OctetsValue({bytes[0], bytes[1], bytes[2], bytes[3]});
+    };
+    for (const std::string& list : lists) {
+        std::istringstream items(list);
+        std::string item;
+        bool any = false;
+        while (std::getline(items, item, ',')) {
+            any = true;
+            FieldValue first = 0, last = 0;
+            if (const auto slash = item.find('/'); slash != std::string::npos) {
+                const auto prefix = WholeNumber(item.substr(slash + 1));
+                if (!prefix || *prefix > 32) {
+                    throw InputError("--to: " + Quoted(item) + " has no prefix length from 20 to 32");
+                }
+                if (*prefix < 20) {
+                    throw InputError("--to: " + Quoted(item) + " is wider than /20 (" +
+                                     std::to_string(MaxTargets) + " addresses)");
+                }
+                const FieldValue size = FieldValue{1} << (32 - *prefix);
+                first = address(item.substr(0, slash), item) & ~(size - 1);
+                last = first + (size - 1);
+                if (*prefix <= 30) { // a network's own address and its broadcast address are no device's
+                    ++first;
+                    --last;
+                }
+            } else if (const auto dash = item.find('-'); dash != std::string::npos) {
+                first = address(item.substr(0, dash), item);
+                last = address(item.substr(dash + 1), item);
+                if (first > last) {
+                    throw InputError("--to: " + Quoted(item) + " runs backwards");
+                }
+            } else {
+                first = last = address(item, item);
+            }
+            if (last - first >= MaxTargets) {
+                throw InputError("--to: " + Quoted(item) + " holds more than " + std::to_string(MaxTargets) +
+                                 " addresses");
+            }
+            for (FieldValue a = first;; ++a) {
+                if (seen.insert(a).second) {
+                    targets.push_back(FormatAddress(ValueOctets(a)));
+                }
+                if (targets.size() > MaxTargets) {
+                    throw InputError("--to: more than " + std::to_string(MaxTargets) + " addresses in all");
+                }
+                if (a == last) {
+                    break;
+                }
+            }
+        }
+        if (!any) {
+            throw InputError("--to: " + Quoted(list) + " names no target");
+        }
+    }
+    return targets;
 }
 
 std::string FormatAddress(const Ipv4Octets& octets) {

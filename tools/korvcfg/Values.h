@@ -37,6 +37,12 @@ uint32_t ParseWaitMs(const std::string& text);
 // How many devices apply configures at once.
 std::size_t ParseParallel(const std::string& text);
 
+// --to's lists (the option may repeat): addresses, CIDR blocks (/20 to /32; to /30 without their
+// network and broadcast address) and ranges A-B, comma-separated. The addresses in the order given,
+// each once, at most MaxTargets of them; InputError naming the target that is wrong.
+inline constexpr std::size_t MaxTargets = 4096;
+std::vector<std::string> ParseTargets(const std::vector<std::string>& lists);
+
 std::string FormatAddress(const Ipv4Octets& octets);
 std::optional<std::string> ModeName(const DeviceConfig& config); // none: a code that names no mode
 std::optional<int> Baud(const DeviceConfig& config);             // none: a code that names no speed
