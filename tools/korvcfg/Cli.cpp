@@ -46,8 +46,9 @@ const char ScanDetails[] =
 device (IP address, MAC), in the order they answered. Two devices answering from one address are
 both listed, with a warning naming the address.
 
-example:
-  korvcfg scan --wait 3000 --json)";
+examples:
+  korvcfg scan --wait 3000 --json
+  korvcfg scan --to 10.79.0.0/24        (devices behind a router))";
 
 const char ReadDetails[] =
     R"(Finds the device by a scan and reads its configuration: one "key: value" line per field.

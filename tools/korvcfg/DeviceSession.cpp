@@ -85,6 +85,9 @@ void DeviceSession::Open() {
         };
         FServer->SetDefaultPort(WorkstationPort);
         FServer->BroadcastInterface = Interface;
+        // A target may be a segment's broadcast address (to reach it as well as those behind a router),
+        // which the system sends to only with the broadcast option on.
+        FServer->SetBroadcastEnabled(!Targets.empty());
         FServer->SetActive(true);
     } catch (const EIdCouldNotBindSocket&) {
         FServer.reset();
