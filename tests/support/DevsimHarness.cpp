@@ -133,11 +133,15 @@ UdpClient::~UdpClient() {
 }
 
 void UdpClient::Broadcast(const std::string& hex) {
+    SendTo("255.255.255.255", hex);
+}
+
+void UdpClient::SendTo(const std::string& ip, const std::string& hex) {
     const std::string bytes = HexToBytes(hex);
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(60000);
-    to.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+    ::inet_pton(AF_INET, ip.c_str(), &to.sin_addr);
     if (::sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) < 0)
         throw std::runtime_error(std::string("sendto: ") + std::strerror(errno));
 }

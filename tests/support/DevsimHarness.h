@@ -56,7 +56,8 @@ class UdpClient {
     UdpClient(const UdpClient&) = delete;
     UdpClient& operator=(const UdpClient&) = delete;
 
-    void Broadcast(const std::string& hex); // to 255.255.255.255:60000
+    void Broadcast(const std::string& hex);                     // to 255.255.255.255:60000
+    void SendTo(const std::string& ip, const std::string& hex); // to ip:60000
     std::optional<Reply> Receive(std::chrono::milliseconds bound = std::chrono::milliseconds(3000));
 
   private:

@@ -98,6 +98,18 @@ TEST_F(DevsimProcessTest, DevicesAnswerFromTheirOwnAddressesToTheRequesterPort) 
     EXPECT_EQ(sim.Stop(), 0); // SIGTERM ends it cleanly
 }
 
+TEST_F(DevsimProcessTest, ARequestToOneAddressIsHeardByTheDeviceThereOnly) {
+    DevsimProcess sim({"--device", "id=" + Id + ",ip=10.77.1.7", "--device", "ip=10.77.1.8"});
+    ASSERT_TRUE(sim.Started());
+    client.SendTo("10.77.1.8", Scan);
+    client.SendTo("10.77.1.9", Scan); // no device there
+    client.SendTo("10.77.1.7", Read);
+    const auto scanned = client.Receive();
+    ASSERT_TRUE(scanned);
+    EXPECT_EQ(scanned->fromIp, "10.77.1.8");
+    EXPECT_EQ(NextHex().size(), 128u) << "the record is the next answer";
+}
+
 TEST_F(DevsimProcessTest, StateFileChangesOnlyOnTheCommit) {
     auto sim = StartOne(",port=4001,baud=D0");
     const std::string before = sim->State();

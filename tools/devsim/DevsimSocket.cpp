@@ -54,6 +54,9 @@ DevsimSocket::DevsimSocket(uint16_t port)
     const int buffer = 4 << 20;
     ::setsockopt(fd_.Get(), SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
     ::setsockopt(fd_.Get(), SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
+    // Tells a request to one address from a broadcast (see Receive).
+    const int on = 1;
+    ::setsockopt(fd_.Get(), IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
     const sockaddr_in any = SockAddr({0, 0, 0, 0}, port);
     if (::bind(fd_.Get(), reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0)
         throw SystemError("bind 0.0.0.0:" + std::to_string(port));
@@ -62,15 +65,20 @@ DevsimSocket::DevsimSocket(uint16_t port)
 std::optional<ReceivedDatagram> DevsimSocket::Receive() {
     char buffer[65536];
     sockaddr_in from{};
-    socklen_t len = sizeof from;
-    const ssize_t n =
-        ::recvfrom(fd_.Get(), buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &len);
+    TPacketInfoMessage message(buffer, sizeof buffer, from);
+    const ssize_t n = ::recvmsg(fd_.Get(), &message.Receiving(), 0);
     if (n < 0)
         return std::nullopt;
     ReceivedDatagram d;
     d.payload.assign(buffer, static_cast<size_t>(n));
     std::memcpy(d.fromIp.data(), &from.sin_addr, 4);
     d.fromPort = ntohs(from.sin_port);
+    // A datagram to one of this host's addresses names that address twice; a broadcast names the
+    // broadcast address, and the address an answer would leave from apart.
+    if (const auto info = message.Received(); info && info->ipi_addr.s_addr == info->ipi_spec_dst.s_addr) {
+        d.unicastTo.emplace();
+        std::memcpy(d.unicastTo->data(), &info->ipi_addr, 4);
+    }
     return d;
 }
 

@@ -28,6 +28,8 @@ struct ReceivedDatagram {
     std::string payload;
     Ipv4 fromIp{};
     uint16_t fromPort = 0;
+    // Sent to this one address rather than broadcast: only a device at that address hears it.
+    std::optional<Ipv4> unicastTo;
 };
 
 class DevsimSocket {

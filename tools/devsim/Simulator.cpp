@@ -73,8 +73,11 @@ void Simulator::OnDatagram(const ReceivedDatagram& d) {
                   << d.fromPort << ": " << request.why << "\n";
         return;
     }
-    bool anyMine = false, committed = false;
+    bool heard = false, anyMine = false, committed = false;
     for (auto& device : devices_) {
+        if (d.unicastTo && *d.unicastTo != device.Profile().sourceIp)
+            continue;
+        heard = true;
         Reaction r = device.Handle(request);
         anyMine |= r.outcome != Outcome::OtherDevice;
         committed |= r.committed;
@@ -82,7 +85,8 @@ void Simulator::OnDatagram(const ReceivedDatagram& d) {
         for (auto& payload : r.replies)
             queue_.push({due, nextSeq_++, device.Profile().sourceIp, d.fromIp, std::move(payload)});
     }
-    if (!anyMine)
+    // A datagram to an address no device has is lost, as on a real segment.
+    if (heard && !anyMine)
         std::cerr << "devsim: ignored request for " << request.deviceId << ": no such device\n";
     // The state file changes before the commit is acknowledged, so whoever sees the ack sees the state.
     if (committed)
