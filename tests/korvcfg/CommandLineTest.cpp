@@ -221,6 +221,87 @@ TEST_F(CommandLineTest, DevicesBehindARouterAreReachedByUnicastOnly) {
     }
 }
 
+// Which write steps (command codes) went out, in order; scans and reads are not counted.
+std::string WriteSteps(const std::vector<FakeDatagram>& sent) {
+    std::string steps;
+    for (const FakeDatagram& d : sent) {
+        if (d.bytes.size() > 6 && static_cast<uint8_t>(d.bytes[6]) != 0x0A) {
+            steps += BytesToHex(d.bytes.substr(6, 1));
+        }
+    }
+    return steps;
+}
+
+TEST_F(CommandLineTest, AWriteShowsItsChangeFirstAndTakesNoAddressAnotherHolds) {
+    // B answers from .22, its record holding .50 already.
+    FakeDevices devices(net, {"id=4C5A1E0B21,ip=10.77.1.11", "id=4C5A1E0B22,from=10.77.1.22,ip=10.77.1.50"});
+    const std::string mac = "00-4C-5A-1E-0B-21";
+    const CliRun dry =
+        Run({"write", mac, "--ip", "10.77.1.60", "--port", "4100", "--mode", "tcp-server", "--dry-run"});
+    EXPECT_EQ(dry.status, ExitDone) << dry.err;
+    EXPECT_EQ(dry.out, mac + "\n  ip: 10.77.1.11 -> 10.77.1.60\n  port: 4001 -> 4100\n");
+    EXPECT_EQ(Run({"write", mac, "--port", "4100", "--dry-run", "--json"}).out,
+              "{\"mac\": \"" + mac + "\", \"changes\": {\"port\": [4001, 4100]}}\n");
+    for (const char* held : {"10.77.1.22", "10.77.1.50"}) {
+        const CliRun refused = Run({"write", mac, "--ip", held});
+        EXPECT_EQ(refused.status, ExitFailed);
+        EXPECT_NE(refused.err.find(std::string(held) + " is held by 00-4C-5A-1E-0B-22"), std::string::npos)
+            << refused.err;
+    }
+    EXPECT_EQ(WriteSteps(net.Sent()), "") << "neither the dry runs nor the refusals wrote";
+    EXPECT_EQ(Run({"write", mac, "--ip", "10.77.1.50", "--force"}).status, ExitDone);
+    EXPECT_EQ(devices[0].Committed().deviceIp, (Ipv4Octets{10, 77, 1, 50}));
+}
+
+TEST_F(CommandLineTest, ApplyRefusesRowsThatGiveOneAddressTwiceAndGoesOn) {
+    FakeDevices devices(
+        net, {"id=4C5A1E0B21,ip=10.77.1.11", "id=4C5A1E0B22,ip=10.77.1.22", "id=4C5A1E0B23,ip=10.77.1.33"});
+    const std::string table = File("twice.csv", "mac,ip,port\n00-4C-5A-1E-0B-21,10.77.1.70,\n"
+                                                "00-4C-5A-1E-0B-22,10.77.1.70,\n00-4C-5A-1E-0B-23,,4133\n");
+    const CliRun dry = Run({"apply", table, "--dry-run"});
+    EXPECT_EQ(dry.status, ExitDone) << dry.err;
+    EXPECT_NE(dry.out.find("00-4C-5A-1E-0B-23\n  port: 4001 -> 4133\n"), std::string::npos) << dry.out;
+    EXPECT_NE(dry.out.find("3 devices: 3 read, 0 failed; a dry run, nothing was written\n"),
+              std::string::npos);
+    EXPECT_EQ(WriteSteps(net.Sent()), "");
+    const CliRun applied = Run({"apply", table});
+    EXPECT_EQ(applied.status, ExitFailed);
+    EXPECT_NE(
+        applied.out.find("00-4C-5A-1E-0B-21  FAILED: 10.77.1.70 is given to 00-4C-5A-1E-0B-22 on line 3"),
+        std::string::npos)
+        << applied.out;
+    EXPECT_NE(applied.out.find("00-4C-5A-1E-0B-23  ok\n"), std::string::npos) << applied.out;
+    EXPECT_EQ(devices[0].Committed().deviceIp, (Ipv4Octets{10, 77, 1, 11}));
+    EXPECT_EQ(devices[2].Committed().port, 4133);
+}
+
+TEST_F(CommandLineTest, AssignNumbersABatchInMacOrderAroundHeldAddresses) {
+    // Listed out of MAC order; the device at .61 is not in the batch but holds its address.
+    FakeDevices devices(net, {"id=4C5A1E0B23,ip=10.77.1.33", "id=4C5A1E0B21,ip=10.77.1.11",
+                              "id=4C5A1E0B29,ip=10.77.1.61", "id=4C5A1E0B22,ip=10.77.1.22"});
+    const std::vector<std::string> batch = {"assign", "10.77.1.60", "--only",
+                                            "00-4C-5A-1E-0B-23,00-4C-5A-1E-0B-21,00-4C-5A-1E-0B-22"};
+    const std::string plan = "00-4C-5A-1E-0B-21  10.77.1.11 -> 10.77.1.60\n"
+                             "00-4C-5A-1E-0B-22  10.77.1.22 -> 10.77.1.62\n"
+                             "00-4C-5A-1E-0B-23  10.77.1.33 -> 10.77.1.63\n";
+    std::vector<std::string> dry = batch;
+    dry.push_back("--dry-run");
+    EXPECT_EQ(Run(dry).out, plan);
+    EXPECT_EQ(WriteSteps(net.Sent()), "");
+    std::vector<std::string> tooHigh = batch;
+    tooHigh[1] = "10.77.1.253";
+    EXPECT_EQ(Run(tooHigh).status, ExitUsage) << "the third would be the broadcast address";
+    std::vector<std::string> written = batch;
+    written.insert(written.end(), {"--gateway", "10.77.1.1", "--verify"});
+    const CliRun r = Run(written);
+    EXPECT_EQ(r.status, ExitDone) << r.err;
+    EXPECT_EQ(r.out, plan + "00-4C-5A-1E-0B-21  ok\n00-4C-5A-1E-0B-22  ok\n00-4C-5A-1E-0B-23  ok\n"
+                            "3 devices: 3 configured, 0 failed\n");
+    EXPECT_EQ(devices[3].Committed().deviceIp, (Ipv4Octets{10, 77, 1, 62}));
+    EXPECT_EQ(devices[3].Committed().gateway, (Ipv4Octets{10, 77, 1, 1}));
+    EXPECT_EQ(devices[2].Committed().deviceIp, (Ipv4Octets{10, 77, 1, 61}));
+}
+
 TEST_F(CommandLineTest, PortInUseEndsWithStatusOne) {
     net.Occupy(60001);
     const CliRun o = Run({"scan"});

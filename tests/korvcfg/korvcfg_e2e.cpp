@@ -124,11 +124,13 @@ TEST_F(KorvcfgTest, WriteSendsEveryFieldAsTheDeviceTakesItAndVerifies) {
                 "--remote-ip 192.168.4.200 --port 502 --mode udp-server --baud 2400 --verify");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, MacB + " configured and verified; restart the device to put the new settings to use\n");
+    // A new device IP: every answering device's record is read first, for the address guard.
     const std::string lead = "014C5A1E0B22";
-    const std::vector<std::string> expected = {"0000000000",        lead + "0AFFFFFFFF", lead + "01C0A8040C",
-                                               lead + "07FFFFFC00", lead + "0402FFFFFF", lead + "02C0A804C8",
-                                               lead + "03C0A80401", lead + "05F601",     lead + "0640FFFFFF",
-                                               lead + "FFFFFFFFFF", "0000000000",        lead + "0AFFFFFFFF"};
+    const std::vector<std::string> expected = {
+        "0000000000",        "014C5A1E0B210AFFFFFFFF", lead + "0AFFFFFFFF", lead + "01C0A8040C",
+        lead + "07FFFFFC00", lead + "0402FFFFFF",      lead + "02C0A804C8", lead + "03C0A80401",
+        lead + "05F601",     lead + "0640FFFFFF",      lead + "FFFFFFFFFF", "0000000000",
+        lead + "0AFFFFFFFF"};
     EXPECT_EQ(Received(sim), expected);
     EXPECT_EQ(StateOf(sim, "4C5A1E0B22"),
               "4C5A1E0B22 from=10.77.1.22 ip=192.168.4.12 mask=255.255.252.0 gateway=192.168.4.1 "
@@ -279,6 +281,22 @@ TEST_F(KorvcfgTest, APortAlreadyTakenEndsWithStatusOne) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("UDP port 60001 is in use"), std::string::npos) << r.err;
     EXPECT_TRUE(sim.LogLines().empty());
+}
+
+TEST_F(KorvcfgTest, AssignGivesABatchConsecutiveAddressesPastTheWorkstationsOwn) {
+    DevsimProcess sim({"--device", C, "--device", B, "--device", A});
+    ASSERT_TRUE(sim.Started());
+    const CommandResult r = Korvcfg("assign 10.77.0.99 --mask 255.255.255.0 --verify");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.out.substr(0, r.out.find("  ok")), MacA + "  10.77.1.11 -> 10.77.0.99\n" + MacB +
+                                                       "  10.77.1.22 -> 10.77.0.101\n" + MacC +
+                                                       "  10.77.1.150 -> 10.77.0.102\n" + MacA)
+        << r.out;
+    EXPECT_NE(r.out.find("3 devices: 3 configured, 0 failed\n"), std::string::npos) << r.out;
+    EXPECT_NE(StateOf(sim, "4C5A1E0B22").find(" ip=10.77.0.101 mask=255.255.255.0 "), std::string::npos)
+        << sim.State();
+    EXPECT_NE(StateOf(sim, "7E0F93A4C5").find(" ip=10.77.0.102 mask=255.255.255.0 "), std::string::npos)
+        << sim.State();
 }
 
 // Devices one router away (tests/private-lan --routed): no broadcast reaches them, --to does, and each

@@ -2,6 +2,7 @@
 #include "tools/korvcfg/ApplyTable.h"
 
 #include "protocol/WriteSequence.h"
+#include "tools/korvcfg/AddressGuard.h"
 #include "tools/korvcfg/TurnTaking.h"
 
 #include <algorithm>
@@ -58,11 +59,21 @@ std::vector<std::vector<std::size_t>> Lanes(const std::vector<ApplyRow>& rows,
 
 std::vector<ApplyResult> ApplyTable(DeviceSession& session, const std::vector<ApplyRow>& rows, bool verify,
                                     std::size_t parallel) {
-    const std::vector<FoundDevice> found = session.Scan(ScanWaitMs);
+    return ApplyTable(session, rows, ApplyOptions{verify, parallel});
+}
+
+std::vector<ApplyResult> ApplyTable(DeviceSession& session, const std::vector<ApplyRow>& rows,
+                                    const ApplyOptions& options) {
+    return ApplyFound(session, session.Scan(ScanWaitMs), rows, options);
+}
+
+std::vector<ApplyResult> ApplyFound(DeviceSession& session, const std::vector<FoundDevice>& found,
+                                    const std::vector<ApplyRow>& rows, const ApplyOptions& options,
+                                    std::map<std::string, DeviceConfig> records) {
     std::vector<ApplyResult> results;
     std::vector<std::optional<FoundDevice>> devices;
     for (const ApplyRow& row : rows) {
-        results.push_back({row.mac, false, ""});
+        results.push_back({row.mac, false, "", {}, {}, {}});
         try {
             devices.push_back(Locate(found, row.mac, ScanWaitMs));
         } catch (const OpsError& e) {
@@ -70,23 +81,60 @@ std::vector<ApplyResult> ApplyTable(DeviceSession& session, const std::vector<Ap
             results.back().error = e.what();
         }
     }
-    std::vector<DeviceConfig> targets(rows.size());
-    const auto configure = [&](DeviceSession& s, std::size_t i, bool verifyNow) {
-        try {
-            targets[i] = Merged(s.Read(*devices[i]), rows[i].change);
-            s.Write(*devices[i], targets[i]);
-            if (verifyNow) {
-                s.Verify(*devices[i], targets[i], ScanWaitMs);
+    // Whom a new IP could collide with is known only from every device's record, read once for all.
+    const bool guarded = !options.force && std::any_of(rows.begin(), rows.end(), [](const ApplyRow& row) {
+        return row.change.Get("ip").has_value();
+    });
+    HeldAddresses held;
+    if (guarded) {
+        for (auto& [mac, record] : session.ReadMany(found)) {
+            records.emplace(mac, record);
+        }
+        held = HeldAddresses(found, records, session.WorkstationAddresses());
+    }
+    const auto refusal = [&](std::size_t i) -> std::optional<std::string> {
+        const DeviceConfig& current = *results[i].current;
+        const DeviceConfig& target = *results[i].target;
+        if (!guarded || target.deviceIp == current.deviceIp) {
+            return std::nullopt;
+        }
+        for (std::size_t j = 0; j < rows.size(); ++j) {
+            if (j != i && rows[j].change.Get("ip") == OctetsValue(target.deviceIp)) {
+                return FormatAddress(target.deviceIp) + " is given to " + rows[j].mac + " on line " +
+                       std::to_string(rows[j].line) +
+                       " too; nothing was written (--force writes it all the same)";
             }
-            results[i].ok = true;
+        }
+        return AddressConflict(held, rows[i].mac, current.deviceIp, target.deviceIp);
+    };
+    const auto configure = [&](DeviceSession& s, std::size_t i, bool verifyNow) {
+        ApplyResult& result = results[i];
+        try {
+            const auto record = records.find(rows[i].mac);
+            result.current = record != records.end() ? record->second : s.Read(*devices[i]);
+            result.target = Merged(*result.current, rows[i].change);
+            result.refused = refusal(i);
+            if (options.dryRun) {
+                result.ok = true;
+                return;
+            }
+            if (result.refused) {
+                result.error = *result.refused;
+                return;
+            }
+            s.Write(*devices[i], *result.target);
+            if (verifyNow) {
+                s.Verify(*devices[i], *result.target, ScanWaitMs);
+            }
+            result.ok = true;
         } catch (const OpsError& e) {
-            results[i].error = e.what();
+            result.error = e.what();
         }
     };
-    if (parallel <= 1) {
+    if (options.parallel <= 1) {
         for (std::size_t i = 0; i < rows.size(); ++i) {
             if (devices[i]) {
-                configure(session, i, verify);
+                configure(session, i, options.verify);
             }
         }
         return results;
@@ -106,19 +154,20 @@ std::vector<ApplyResult> ApplyTable(DeviceSession& session, const std::vector<Ap
                 lastCommit = std::max(lastCommit, conversation.CommitSentAt());
             });
         }
-        RunTakingTurns(session.Clock(), jobs, parallel);
+        RunTakingTurns(session.Clock(), jobs, options.parallel);
     };
     inLanes([&](DeviceSession& s, std::size_t i) { configure(s, i, false); });
-    if (!verify || std::none_of(results.begin(), results.end(), [](const ApplyResult& r) { return r.ok; })) {
+    if (!options.verify || options.dryRun ||
+        std::none_of(results.begin(), results.end(), [](const ApplyResult& r) { return r.ok; })) {
         return results;
     }
     // The devices take the whole configuration on the commit: none is asked before the last one's wait.
     const auto commitWait = std::chrono::milliseconds(WriteSequence.back().waitMs);
     session.Clock().WaitUntil(lastCommit + commitWait, [] { return false; });
     std::vector<std::string> written;
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        if (results[i].ok) {
-            written.push_back(FormatAddress(targets[i].deviceIp));
+    for (const ApplyResult& result : results) {
+        if (result.ok) {
+            written.push_back(FormatAddress(result.target->deviceIp));
         }
     }
     const std::vector<FoundDevice> again = session.Scan(ScanWaitMs, written);
@@ -127,7 +176,7 @@ std::vector<ApplyResult> ApplyTable(DeviceSession& session, const std::vector<Ap
             return;
         }
         try {
-            s.VerifyFound(again, *devices[i], targets[i], ScanWaitMs);
+            s.VerifyFound(again, *devices[i], *results[i].target, ScanWaitMs);
         } catch (const OpsError& e) {
             results[i].ok = false;
             results[i].error = e.what();

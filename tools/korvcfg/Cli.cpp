@@ -2,13 +2,7 @@
 #include "tools/korvcfg/Cli.h"
 
 #include "protocol/WriteSequence.h"
-#include "tools/korvcfg/ApplyTable.h"
-#include "tools/korvcfg/DeviceSession.h"
-#include "tools/korvcfg/JsonOutput.h"
 #include "tools/korvcfg/Values.h"
-
-#include "net/IdComponent.h"
-#include "net/IdStack.h"
 
 #include <CLI/CLI.hpp>
 
@@ -61,24 +55,32 @@ const char WriteDetails[] =
 (device IP, subnet mask, network mode, remote IP, gateway, local port, baud rate, commit), each sent
 up to ten times until the device acknowledges it. Progress goes to standard error, one line per
 acknowledged step. The device takes the new values on the commit; restart it then, as the
-success line says.
+success line says. A new device IP that another device holds (where it answered the scan from, or
+as its record says), or that is this workstation's own, is refused before anything is sent
+(status 1); --force writes it all the same. --dry-run shows the change and writes nothing.
 
-example:
-  korvcfg write 00-4C-5A-1E-0B-21 --ip 192.168.1.50 --gateway 192.168.1.1 --baud 115200 --verify)";
+examples:
+  korvcfg write 00-4C-5A-1E-0B-21 --ip 192.168.1.50 --gateway 192.168.1.1 --baud 115200 --verify
+  korvcfg write 00-4C-5A-1E-0B-21 --ip 192.168.1.50 --dry-run
+    00-4C-5A-1E-0B-21
+      ip: 10.77.1.11 -> 192.168.1.50)";
 
 const char ApplyDetails[] =
     R"(Configures many devices from a table: one scan finds them all, then each is read, written (and with
 --verify read back), going on after a device fails. One result line per device, in the table's
 order, then a summary; with --json one array of {"mac": ..., "ok": true|false, "error": ...}.
 Devices that answer from one address are configured one after another even with --parallel, since
-their acknowledgements cannot be told apart.
+their acknowledgements cannot be told apart. A device whose new IP another holds, or another row
+gives too, is refused before anything is sent to it (the others go on); --force writes it all the
+same. --dry-run reads every device and prints what would change, writing nothing.
 
 FILE is CSV or JSON, told apart by its content. CSV: the header
     mac,ip,mask,gateway,remote_ip,port,mode,baud
 then one device per line; an empty cell keeps that device's value. JSON: an array of objects with
 the same keys ("port" and "baud" as numbers); a key that is missing or null keeps the value.
 
-example:
+examples:
+  korvcfg apply site-4.csv --dry-run
   korvcfg apply site-4.csv --verify
   with site-4.csv:
     mac,ip,mask,gateway,remote_ip,port,mode,baud
@@ -97,6 +99,20 @@ example:
   (edit site.csv)
   korvcfg apply site.csv --verify)";
 
+const char AssignDetails[] =
+    R"(Gives a batch of devices consecutive addresses, as when commissioning factory-fresh ones: one
+scan; the devices that answered (with --only, those named, each of which must answer), taken in MAC
+order, the order on their labels. Each gets the next address from FIRST_IP upward that no other
+answering device holds (where it answered the scan from, or as its record says) and this workstation
+does not; the mask and gateway are written when given, every other field keeps its value. The plan
+(MAC, old IP -> new IP) is printed before anything is written, then one result line per device and
+a summary. A batch that does not fit inside FIRST_IP's network under the mask it will have, short of
+the broadcast address, ends with status 2 before anything is written.
+
+examples:
+  korvcfg assign 10.77.0.60 --mask 255.255.255.0 --gateway 10.77.0.1 --verify
+  korvcfg assign 10.77.0.60 --only 00-4C-5A-1E-0B-21,00-4C-5A-1E-0B-22 --dry-run)";
+
 const char MacHelp[] = "as the window lists it (00-4C-5A-1E-0B-21); colons and lower case are accepted too";
 const char WaitHelp[] = "how long to collect answers, in milliseconds (default 1500)";
 const char InterfaceHelp[] = "send through this network adapter only (default: every adapter)";
@@ -106,27 +122,6 @@ const char ToHelp[] = "devices behind a router, which no broadcast reaches: send
                       "and every later request to the address its device answered from";
 const char VerifyHelp[] = "after the commit, find the device again, read its configuration record back and\n"
                           "compare every field of it with what was written";
-
-// What the command line said, as text: every value is checked by the command that takes it, in
-// korvcfg's own words, before anything is sent.
-struct Request {
-    CLI::App* command = nullptr;
-    std::string target; // MAC or FILE
-    std::string wait, interface, parallel;
-    std::vector<std::string> to;
-    std::array<std::string, ConfigFields.size()> fields;
-    bool json = false;
-    bool verify = false;
-    std::vector<CLI::Option*> valued; // options that take a value, each at most once
-
-    std::optional<std::string> Given(const std::string& option, const std::string& value) const {
-        return command->count(option) > 0 ? std::optional(value) : std::nullopt;
-    }
-    uint32_t WaitMs() const {
-        const auto text = Given("--wait", wait);
-        return text ? ParseWaitMs(*text) : ScanWaitMs;
-    }
-};
 
 std::string FieldHelp(const ConfigField& field) {
     switch (field.kind) {
@@ -172,13 +167,14 @@ const char* FieldTypeName(const ConfigField& field) {
 }
 
 // The command line: one subcommand per command, each option as korvcfg's help names it.
-std::unique_ptr<CLI::App> CommandLine(Request& r) {
+std::unique_ptr<CLI::App> CommandLine(Request& r, std::vector<CLI::Option*>& valuedOptions) {
     auto app = std::make_unique<CLI::App>(MainDescription, "korvcfg");
     app->footer(MainFooter);
     app->set_version_flag("--version", std::string("korvcfg ") + KORVCFG_VERSION);
     app->require_subcommand(1);
-    const auto valued = [&r](CLI::Option* option, const char* type) {
-        r.valued.push_back(option->type_name(type)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast));
+    const auto valued = [&](CLI::Option* option, const char* type) {
+        valuedOptions.push_back(
+            option->type_name(type)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast));
     };
     const auto command = [&](const char* name, const char* summary, const char* details) {
         CLI::App* sub = app->add_subcommand(name, summary);
@@ -194,6 +190,14 @@ std::unique_ptr<CLI::App> CommandLine(Request& r) {
         valued(sub->add_option("--wait", r.wait, help), "MS");
     };
     const auto jsonFlag = [&](CLI::App* sub, const char* help) { sub->add_flag("--json", r.json, help); };
+    const auto dryRunFlag = [&](CLI::App* sub) {
+        sub->add_flag("--dry-run", r.dryRun,
+                      "read the devices and print each field that would change, old -> new; write nothing");
+    };
+    const auto forceFlag = [&](CLI::App* sub) {
+        sub->add_flag("--force", r.force,
+                      "write a device IP even when another device or this workstation holds it");
+    };
     const auto interfaceOption = [&](CLI::App* sub) {
         valued(sub->add_option("--interface", r.interface, InterfaceHelp), "NAME");
         sub->add_option("--to", r.to, ToHelp)
@@ -221,6 +225,10 @@ std::unique_ptr<CLI::App> CommandLine(Request& r) {
                FieldTypeName(ConfigFields[i]));
     }
     write->add_flag("--verify", r.verify, VerifyHelp);
+    dryRunFlag(write);
+    forceFlag(write);
+    jsonFlag(write, "print one JSON object: {\"mac\": ..., \"ok\": true|false, \"error\": ...}, or with\n"
+                    "--dry-run {\"mac\": ..., \"changes\": {FIELD: [OLD, NEW], ...}}");
     interfaceOption(write);
 
     CLI::App* apply = command("apply", "configure many devices from a CSV or JSON file", ApplyDetails);
@@ -229,7 +237,9 @@ std::unique_ptr<CLI::App> CommandLine(Request& r) {
     valued(apply->add_option("--parallel", r.parallel,
                              "configure up to N devices at once (default 1: one after another)"),
            "N");
-    jsonFlag(apply, "print one JSON array of the results");
+    dryRunFlag(apply);
+    forceFlag(apply);
+    jsonFlag(apply, "print one JSON array of the results (with --dry-run, of the changes)");
     interfaceOption(apply);
 
     CLI::App* exportCommand =
@@ -237,17 +247,38 @@ std::unique_ptr<CLI::App> CommandLine(Request& r) {
     waitOption(exportCommand, "how long the scan collects answers, in milliseconds (default 1500)");
     jsonFlag(exportCommand, "print JSON instead of CSV");
     interfaceOption(exportCommand);
+
+    CLI::App* assign = command("assign", "give devices consecutive addresses", AssignDetails);
+    positional(assign, "FIRST_IP", "the first address of the batch");
+    valued(assign->add_option("--only", r.only,
+                              "these devices only, MAC,MAC,... (default: every one that answers)"),
+           "MACS");
+    for (const char* key : {"mask", "gateway"}) {
+        const ConfigField& field = Field(key);
+        const auto i = static_cast<std::size_t>(&field - ConfigFields.data());
+        valued(assign->add_option(WriteOption(field), r.fields[i],
+                                  FieldHelp(field) + " (default: keep each one's)"),
+               FieldTypeName(field));
+    }
+    assign->add_flag("--verify", r.verify, "read every device back after its commit, as write --verify does");
+    valued(assign->add_option("--parallel", r.parallel,
+                              "configure up to N devices at once (default 1: one after another)"),
+           "N");
+    dryRunFlag(assign);
+    jsonFlag(assign, "print one JSON array of {\"mac\": ..., \"old_ip\": ..., \"new_ip\": ..., \"ok\": ...,\n"
+                     "\"error\": ...} (with --dry-run, of the plan); the plan then goes to standard error");
+    interfaceOption(assign);
     return app;
 }
 
 // What CLI11 left over: an option the command does not take, or one argument too many.
-void Unexpected(const Request& r) {
-    const std::vector<std::string> rest = r.command->remaining();
+void Unexpected(const CLI::App& command) {
+    const std::vector<std::string> rest = command.remaining();
     if (rest.empty()) {
         return;
     }
     if (rest.front().rfind("-", 0) == 0 && rest.front() != "-") {
-        throw InputError("unknown option " + rest.front() + " for " + r.command->get_name());
+        throw InputError("unknown option " + rest.front() + " for " + command.get_name());
     }
     throw InputError("unexpected argument '" + rest.front() + "'");
 }
@@ -268,208 +299,9 @@ InputError Objection(const CLI::ParseError& e, const std::string& command) {
     return InputError(what);
 }
 
-// Opens the session on the adapter --interface names (every adapter without it). An unknown name
-// ends the command as a wrong command line does, listing the adapters, before port 60001 is bound:
-// a wrong name is reported as such even while another program holds the port.
-void Open(DeviceSession& session, const Request& r) {
-    session.Targets = r.to.empty() ? std::vector<std::string>() : ParseTargets(r.to);
-    const auto name = r.Given("--interface", r.interface);
-    if (name) {
-        // The socket layer exists only while a component does.
-        const TIdComponent socketLayer;
-        std::string known;
-        bool listed = false;
-        for (const TIdBroadcastAdapter& adapter : TIdStack::Instance().BroadcastAdapters()) {
-            listed = listed || adapter.Name == *name;
-            known += "\n  " + adapter.Name + "  " + DottedQuad(adapter.Address);
-        }
-        if (!listed) {
-            throw InputError("--interface: no adapter '" + *name + "' that can broadcast; the adapters are:" +
-                             (known.empty() ? std::string("\n  (none but loopback)") : known));
-        }
-    }
-    session.Interface = name.value_or("");
-    session.Open();
-}
-
-OpsMessages MessagesTo(std::ostream& err) {
-    return OpsMessages{[&err](const std::string& line) { err << line << "\n"
-                                                             << std::flush; },
-                       [&err](const std::string& line) {
-                           err << "korvcfg: warning: " << line << "\n" << std::flush;
-                       }};
-}
-
-Json ConfigJson(const std::string& mac, const DeviceConfig& config) {
-    Json object;
-    object["mac"] = mac;
-    for (const ConfigField& field : ConfigFields) {
-        const std::string shown = Shown(field, config);
-        if (!Known(field, config)) {
-            object[field.key] = nullptr;
-        } else if (IsNumber(field)) {
-            object[field.key] = std::stol(shown);
-        } else {
-            object[field.key] = shown;
-        }
-    }
-    return object;
-}
-
-void PrintSettings(std::ostream& out, const std::string& mac, const DeviceConfig& config, bool json) {
-    if (json) {
-        out << OneLine(ConfigJson(mac, config)) << "\n";
-        return;
-    }
-    out << "mac: " << mac << "\n";
-    for (const ConfigField& field : ConfigFields) {
-        const std::string shown = Shown(field, config);
-        out << field.key << ": " << (Known(field, config) ? shown : "unknown (" + shown + ")") << "\n";
-    }
-}
-
-int Scan(const Request& r, std::ostream& out, std::ostream& err, OpsClock& clock) {
-    const uint32_t waitMs = r.WaitMs();
-    DeviceSession session(clock, MessagesTo(err));
-    Open(session, r);
-    const std::vector<FoundDevice> found = session.Scan(waitMs);
-    if (r.json) {
-        std::vector<Json> items;
-        for (const FoundDevice& device : found) {
-            items.push_back({{"ip", device.ip}, {"mac", device.mac}});
-        }
-        out << JsonArray(items);
-    } else {
-        for (const FoundDevice& device : found) {
-            out << device.ip << "  " << device.mac << "\n";
-        }
-    }
-    if (found.empty()) {
-        err << "korvcfg: no device answered within " << waitMs << " ms\n";
-    }
-    return ExitDone;
-}
-
-int Read(const Request& r, std::ostream& out, std::ostream& err, OpsClock& clock) {
-    const std::string mac = ParseMac(r.target);
-    const uint32_t waitMs = r.WaitMs();
-    DeviceSession session(clock, MessagesTo(err));
-    Open(session, r);
-    const FoundDevice device = Locate(session.Scan(waitMs), mac, waitMs);
-    PrintSettings(out, device.mac, session.Read(device), r.json);
-    return ExitDone;
-}
-
-int Write(const Request& r, std::ostream& out, std::ostream& err, OpsClock& clock) {
-    const std::string mac = ParseMac(r.target);
-    SettingsChange change;
-    for (std::size_t i = 0; i < ConfigFields.size(); ++i) {
-        const std::string option = WriteOption(ConfigFields[i]);
-        if (const auto text = r.Given(option, r.fields[i])) {
-            change[ConfigFields[i]] = ParseField(ConfigFields[i], *text, option);
-        }
-    }
-    DeviceSession session(clock, MessagesTo(err));
-    Open(session, r);
-    const FoundDevice device = Locate(session.Scan(ScanWaitMs), mac, ScanWaitMs);
-    const DeviceConfig target = Merged(session.Read(device), change);
-    session.Write(device, target);
-    if (r.verify) {
-        session.Verify(device, target, ScanWaitMs);
-    }
-    // As the window says after its commit: the device runs on what it took once it has restarted.
-    out << device.mac << " configured" << (r.verify ? " and verified" : "")
-        << "; restart the device to put the new settings to use\n";
-    return ExitDone;
-}
-
-std::string ReadWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        throw InputError(path + ": cannot be read");
-    }
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-int Apply(const Request& r, std::ostream& out, std::ostream& err, OpsClock& clock) {
-    const std::string& path = r.target;
-    const auto parallelText = r.Given("--parallel", r.parallel);
-    const std::size_t parallel = parallelText ? ParseParallel(*parallelText) : 1;
-    std::vector<ApplyRow> rows;
-    try {
-        rows = ParseApplyTable(ReadWholeFile(path));
-    } catch (const InputError& e) {
-        const std::string what = e.what();
-        throw InputError(what.rfind(path, 0) == 0 ? what : path + ": " + what);
-    }
-    DeviceSession session(clock, MessagesTo(err));
-    Open(session, r);
-    const std::vector<ApplyResult> results = ApplyTable(session, rows, r.verify, parallel);
-    std::size_t failed = 0;
-    std::vector<Json> items;
-    for (const ApplyResult& result : results) {
-        failed += result.ok ? 0 : 1;
-        if (r.json) {
-            items.push_back(
-                {{"mac", result.mac}, {"ok", result.ok}, {"error", result.ok ? Json() : Json(result.error)}});
-        } else {
-            out << result.mac << "  " << (result.ok ? "ok" : "FAILED: " + result.error) << "\n";
-        }
-    }
-    if (r.json) {
-        out << JsonArray(items);
-    }
-    // With --json the summary stays off standard output, which holds the one JSON document.
-    std::ostream& summary = r.json ? err : out;
-    summary << results.size() << " device" << (results.size() == 1 ? "" : "s") << ": "
-            << results.size() - failed << " configured, " << failed << " failed\n";
-    return failed == 0 ? ExitDone : ExitFailed;
-}
-
-int Export(const Request& r, std::ostream& out, std::ostream& err, OpsClock& clock) {
-    const uint32_t waitMs = r.WaitMs();
-    DeviceSession session(clock, MessagesTo(err));
-    Open(session, r);
-    const std::vector<FoundDevice> found = session.Scan(waitMs);
-    if (found.empty()) {
-        err << "korvcfg: no device answered within " << waitMs << " ms\n";
-    }
-    std::vector<Json> items;
-    std::string csv = ApplyHeader() + "\n";
-    std::set<std::string> listed;
-    bool missed = false;
-    for (const FoundDevice& device : found) {
-        // apply takes a MAC once; the scan has already warned of one that answered from two addresses.
-        if (!listed.insert(device.mac).second) {
-            err << "korvcfg export: " << device.mac << " (" << device.ip
-                << ") left out: listed once already\n";
-            missed = true;
-            continue;
-        }
-        DeviceConfig config;
-        try {
-            config = session.Read(device);
-        } catch (const OpsError& e) {
-            err << "korvcfg export: " << e.what() << "; left out\n";
-            missed = true;
-            continue;
-        }
-        items.push_back(ConfigJson(device.mac, config));
-        csv += device.mac;
-        for (const ConfigField& field : ConfigFields) {
-            csv += "," + (Known(field, config) ? Shown(field, config) : std::string());
-        }
-        csv += "\n";
-    }
-    out << (r.json ? JsonArray(items) : csv);
-    return missed ? ExitFailed : ExitDone;
-}
-
-using CommandRun = int (*)(const Request&, std::ostream&, std::ostream&, OpsClock&);
-const std::pair<const char*, CommandRun> Runs[] = {
-    {"scan", Scan}, {"read", Read}, {"write", Write}, {"apply", Apply}, {"export", Export},
+const std::pair<const char*, Command> Runs[] = {
+    {"scan", Scan},   {"read", Read},     {"write", Write},
+    {"apply", Apply}, {"export", Export}, {"assign", Assign},
 };
 
 } // namespace
@@ -477,7 +309,8 @@ const std::pair<const char*, CommandRun> Runs[] = {
 int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                    OpsClock& clock) {
     Request r;
-    const std::unique_ptr<CLI::App> app = CommandLine(r);
+    std::vector<CLI::Option*> valued;
+    const std::unique_ptr<CLI::App> app = CommandLine(r, valued);
     if (args.empty()) {
         err << app->help();
         return ExitUsage;
@@ -506,11 +339,14 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
         } catch (const CLI::ParseError& e) {
             throw Objection(e, name);
         }
-        r.command = app->get_subcommand(name);
-        Unexpected(r);
-        for (const CLI::Option* option : r.valued) {
+        const CLI::App* command = app->get_subcommand(name);
+        Unexpected(*command);
+        for (const CLI::Option* option : valued) {
             if (option->count() > 1) {
                 throw InputError(option->get_name() + " is given twice");
+            }
+            if (option->count() == 1) {
+                r.given.insert(option->get_name());
             }
         }
         return run->second(r, out, err, clock);

@@ -2,17 +2,13 @@
 #pragma once
 // The command line of korvcfg: parses the arguments into the operations and prints what they return.
 // Results go to out, progress, warnings and errors to err; the return value is the exit status.
-#include "net/OpsClock.h"
+#include "tools/korvcfg/Commands.h"
 
 #include <ostream>
 #include <string>
 #include <vector>
 
 namespace korvcfg {
-
-inline constexpr int ExitDone = 0;
-inline constexpr int ExitFailed = 1;
-inline constexpr int ExitUsage = 2;
 
 // args without the program name.
 int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,

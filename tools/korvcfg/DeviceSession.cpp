@@ -2,6 +2,7 @@
 #include "tools/korvcfg/DeviceSession.h"
 
 #include "net/IdException.h"
+#include "net/IdStack.h"
 #include "net/IdUDPServer.h"
 #include "protocol/DeviceMessages.h"
 #include "protocol/HexCodec.h"
@@ -115,6 +116,18 @@ void DeviceSession::Send(const std::string& bytes, const std::string& to) {
     }
 }
 
+void DeviceSession::SendPaced(const std::vector<std::string>& to,
+                              const std::function<std::string(std::size_t)>& bytesFor) {
+    const auto start = FClock.Now();
+    for (std::size_t k = 0; k < to.size(); ++k) {
+        // The answers that come meanwhile wait in the inbox for the wait that follows.
+        if (k > 0 && k % UnicastScansPerMs == 0) {
+            FClock.WaitUntil(start + std::chrono::milliseconds(k / UnicastScansPerMs), [] { return false; });
+        }
+        Send(bytesFor(k), to[k]);
+    }
+}
+
 bool DeviceSession::SendAndAwait(const std::string& bytes, const std::string& to, uint32_t waitMs,
                                  const std::function<bool(const Datagram&)>& take) {
     Send(bytes, to);
@@ -146,15 +159,7 @@ std::vector<FoundDevice> DeviceSession::Scan(uint32_t waitMs, const std::vector<
                 to.push_back(ip);
             }
         }
-        const auto start = FClock.Now();
-        for (std::size_t k = 0; k < to.size(); ++k) {
-            // The answers that come meanwhile wait in the inbox for the wait below.
-            if (k > 0 && k % UnicastScansPerMs == 0) {
-                FClock.WaitUntil(start + std::chrono::milliseconds(k / UnicastScansPerMs),
-                                 [] { return false; });
-            }
-            Send(ScanRequest(), to[k]);
-        }
+        SendPaced(to, [](std::size_t) { return ScanRequest(); });
     }
     std::vector<FoundDevice> found;
     Await(waitMs, [&](const Datagram& d) {
@@ -217,6 +222,48 @@ DeviceConfig DeviceSession::Read(const FoundDevice& device) {
     throw OpsError(OpsError::Kind::NoAnswer, Named(device) + " did not answer the configuration read (" +
                                                  std::to_string(RecordSends) + " requests, " +
                                                  std::to_string(RecordWaitMs) + " ms each)");
+}
+
+std::map<std::string, DeviceConfig> DeviceSession::ReadMany(const std::vector<FoundDevice>& devices) {
+    std::map<std::string, int> atAddress;
+    for (const FoundDevice& device : devices) {
+        ++atAddress[device.ip];
+    }
+    std::map<std::string, const FoundDevice*> missing; // by address
+    for (const FoundDevice& device : devices) {
+        if (atAddress[device.ip] == 1) {
+            missing[device.ip] = &device;
+        }
+    }
+    std::map<std::string, DeviceConfig> records;
+    const std::size_t recordDigits = 2 * ConfigRecordMinBytes();
+    for (int round = 1; round <= RecordSends && !missing.empty(); ++round) {
+        FInbox.clear();
+        std::vector<const FoundDevice*> asked;
+        std::vector<std::string> to;
+        for (const auto& [ip, device] : missing) {
+            asked.push_back(device);
+            to.push_back(ip);
+        }
+        SendPaced(to, [&](std::size_t k) { return ConfigReadRequest(asked[k]->mac); });
+        Await(RecordWaitMs, [&](const Datagram& d) {
+            const auto it = missing.find(d.ip);
+            if (it != missing.end() && d.hex.size() >= recordDigits) {
+                records[it->second->mac] = ReadConfigRecord(d.hex);
+                missing.erase(it);
+            }
+            return missing.empty();
+        });
+    }
+    return records;
+}
+
+std::vector<std::string> DeviceSession::WorkstationAddresses() const {
+    std::vector<std::string> addresses;
+    for (const TIdBroadcastAdapter& adapter : TIdStack::Instance().BroadcastAdapters()) {
+        addresses.push_back(DottedQuad(adapter.Address));
+    }
+    return addresses;
 }
 
 void DeviceSession::Write(const FoundDevice& device, const DeviceConfig& target) {

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -79,6 +80,13 @@ class DeviceSession {
     // may answer from now).
     std::vector<FoundDevice> Scan(uint32_t waitMs, const std::vector<std::string>& alsoTo = {});
     DeviceConfig Read(const FoundDevice& device);
+    // The records of many devices at once: every request sent (paced as the scan's), then one wait
+    // for all the records, RecordSends rounds for those still missing. By MAC; a device that never
+    // answers, or that shares its address with another (whose records could not be told apart), is
+    // left out.
+    std::map<std::string, DeviceConfig> ReadMany(const std::vector<FoundDevice>& devices);
+    // This workstation's own IPv4 addresses, as far as its adapters tell (while the session is open).
+    std::vector<std::string> WorkstationAddresses() const;
     // The eight steps in the window's order, each sent until acknowledged, at most SendsPerWriteStep
     // times; stops at the first step that runs out of sends (OpsError NotAcknowledged naming it).
     void Write(const FoundDevice& device, const DeviceConfig& target);
@@ -104,6 +112,10 @@ class DeviceSession {
     bool SendAndAwait(const std::string& bytes, const std::string& to, uint32_t waitMs,
                       const std::function<bool(const Datagram&)>& take);
     bool Await(uint32_t waitMs, const std::function<bool(const Datagram&)>& take);
+    // Sends bytesFor(k) to the k-th address, UnicastScansPerMs to a millisecond; the replies wait in
+    // the inbox.
+    void SendPaced(const std::vector<std::string>& to,
+                   const std::function<std::string(std::size_t)>& bytesFor);
     // To the address given by unicast when there are targets; broadcast otherwise, or without one.
     void Send(const std::string& bytes, const std::string& to);
     class Link;

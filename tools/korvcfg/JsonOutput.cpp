@@ -4,6 +4,13 @@
 namespace korvcfg {
 
 std::string OneLine(const Json& value) {
+    if (value.is_array()) {
+        std::string text = "[";
+        for (const Json& item : value) {
+            text += (text.size() > 1 ? ", " : "") + OneLine(item);
+        }
+        return text + "]";
+    }
     if (!value.is_object()) {
         // A text that is not UTF-8 (a name from a file, say) is still printed, its bad bytes replaced.
         return value.dump(-1, ' ', false, Json::error_handler_t::replace);

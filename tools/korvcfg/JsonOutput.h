@@ -12,7 +12,7 @@ namespace korvcfg {
 
 using Json = nlohmann::ordered_json; // members in the order they are added
 
-// {"a": 1, "b": "x"}: one line, ", " and ": " between the parts.
+// {"a": 1, "b": [2, 3]}: one line, ", " and ": " between the parts.
 std::string OneLine(const Json& value);
 // "[\n  a,\n  b\n]\n", or "[]\n" when empty.
 std::string JsonArray(const std::vector<Json>& items);
