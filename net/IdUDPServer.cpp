@@ -97,9 +97,7 @@ void TIdUDPBase::SendDatagram(const std::string& Host, int32_t Port, const std::
     if (IsLimitedBroadcast(address) && SendToEveryAdapter(binding, Data, address, Port)) {
         return;
     }
-    const int sent = IsLimitedBroadcast(address) || BroadcastInterface.empty()
-                         ? stack.SendTo(binding.Socket, Data.data(), Data.size(), address, Port)
-                         : SendThroughNamed(binding, Data, address, Port);
+    const int sent = stack.SendTo(binding.Socket, Data.data(), Data.size(), address, Port);
     if (sent < 0) {
         ThrowSendError(stack.WSGetLastError());
     }
@@ -160,12 +158,25 @@ bool TIdUDPBase::SendToEveryAdapter(TIdSocketHandle& binding, const std::string&
     ThrowSendError(lastError);
 }
 
-int TIdUDPBase::SendThroughNamed(TIdSocketHandle& binding, const std::string& Data,
-                                 const uint8_t (&address)[4], int32_t Port) {
+void TIdUDPBase::SendDatagramThrough(const std::string& Host, int32_t Port, const std::string& Data) {
+    uint8_t address[4];
+    if (BroadcastInterface.empty() || !ParseDottedQuad(Host, address) || IsLimitedBroadcast(address)) {
+        SendDatagram(Host, Port, Data);
+        return;
+    }
     TIdStack& stack = TIdStack::Instance();
+    TIdSocketHandle& binding = AcquireBinding();
     for (const TIdBroadcastAdapter& adapter : stack.BroadcastAdapters()) {
         if (adapter.Name == BroadcastInterface) {
-            return stack.SendToThrough(binding.Socket, Data.data(), Data.size(), address, Port, adapter);
+            const int sent =
+                stack.SendToThrough(binding.Socket, Data.data(), Data.size(), address, Port, adapter);
+            if (sent < 0) {
+                ThrowSendError(stack.WSGetLastError());
+            }
+            if (static_cast<std::size_t>(sent) != Data.size()) {
+                throw EIdNotAllBytesSent();
+            }
+            return;
         }
     }
     throw EIdSocketError(WSAENETDOWN_Code);

@@ -39,10 +39,14 @@ class TIdUDPBase : public TIdComponent {
     // refusing the choice of an adapter, it is sent once the way the routing table chooses.
     void SendDatagram(const std::string& Host, int32_t Port, const std::string& Data);
 
+    // As SendDatagram, but a datagram to one address (a device behind a router, say) leaves through
+    // the adapter BroadcastInterface names, when it names one, rather than where the routing table
+    // sends it; it fails as a broadcast through that adapter does.
+    void SendDatagramThrough(const std::string& Host, int32_t Port, const std::string& Data);
+
     // Empty: every adapter. A name: datagrams to 255.255.255.255 leave through that adapter only, and
-    // so do those to one address (a device behind a router, say); they fail with WSAENETDOWN while it
-    // is not listed (absent, down, or without an IPv4 address), or with the system's code when it
-    // refuses the choice of an adapter.
+    // fail with WSAENETDOWN while it is not listed (absent, down, or without an IPv4 address), or with
+    // the system's code when it refuses the choice of an adapter.
     std::string BroadcastInterface;
 
   protected:
@@ -50,9 +54,6 @@ class TIdUDPBase : public TIdComponent {
     // refused the choice of an adapter.
     bool SendToEveryAdapter(TIdSocketHandle& binding, const std::string& Data, const uint8_t (&address)[4],
                             int32_t Port);
-    // One datagram to one address through the adapter BroadcastInterface names; as SendToThrough.
-    int SendThroughNamed(TIdSocketHandle& binding, const std::string& Data, const uint8_t (&address)[4],
-                         int32_t Port);
     virtual void Deactivate() = 0;
     virtual bool GetActive() = 0;
     virtual TIdSocketHandle& AcquireBinding() = 0;

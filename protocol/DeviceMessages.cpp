@@ -195,12 +195,6 @@ std::optional<int32_t> BaudCodeForEntry(int entry) {
     return SpeedRows[static_cast<size_t>(entry)].code;
 }
 
-std::optional<int> BaudForEntry(int entry) {
-    if (entry < 0 || entry >= static_cast<int>(SpeedRows.size()))
-        return std::nullopt;
-    return SpeedRows[static_cast<size_t>(entry)].baud;
-}
-
 std::size_t ConfigRecordMinBytes() {
     return RecordFieldsEnd() + 1;
 }

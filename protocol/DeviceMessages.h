@@ -43,8 +43,6 @@ std::optional<int> ModeEntryForCode(int32_t code);
 std::optional<int32_t> ModeCodeForEntry(int entry);
 std::optional<int> BaudEntryForCode(int32_t code);
 std::optional<int32_t> BaudCodeForEntry(int entry);
-// The speed in baud of a speed list entry; none past the list. korvcfg names speeds this way.
-std::optional<int> BaudForEntry(int entry);
 // The shortest datagram that holds every field the reader takes, the speed byte after the others (the
 // length the capture dissector asks of a record too): in a shorter one the last byte, read as the
 // speed, would be part of the subnet mask, and to a strict reader it is no record.

@@ -109,7 +109,7 @@ void DeviceSession::Send(const std::string& bytes, const std::string& to) {
         if (Targets.empty() || to.empty()) {
             server.Broadcast(bytes, DevicePort);
         } else {
-            server.SendDatagram(to, DevicePort, bytes);
+            server.SendDatagramThrough(to, DevicePort, bytes);
         }
     } catch (const EIdException& e) {
         throw OpsError(OpsError::Kind::Network, std::string("cannot send: ") + e.what());
