@@ -190,9 +190,10 @@ std::unique_ptr<CLI::App> CommandLine(Request& r, std::vector<CLI::Option*>& val
         valued(sub->add_option("--wait", r.wait, help), "MS");
     };
     const auto jsonFlag = [&](CLI::App* sub, const char* help) { sub->add_flag("--json", r.json, help); };
-    const auto dryRunFlag = [&](CLI::App* sub) {
-        sub->add_flag("--dry-run", r.dryRun,
-                      "read the devices and print each field that would change, old -> new; write nothing");
+    const auto dryRunFlag = [&](CLI::App* sub, const char* help =
+                                                   "read the devices and print each field that would change, "
+                                                   "old -> new; write nothing") {
+        sub->add_flag("--dry-run", r.dryRun, help);
     };
     const auto forceFlag = [&](CLI::App* sub) {
         sub->add_flag("--force", r.force,
@@ -264,7 +265,7 @@ std::unique_ptr<CLI::App> CommandLine(Request& r, std::vector<CLI::Option*>& val
     valued(assign->add_option("--parallel", r.parallel,
                               "configure up to N devices at once (default 1: one after another)"),
            "N");
-    dryRunFlag(assign);
+    dryRunFlag(assign, "print the plan only; write nothing");
     jsonFlag(assign, "print one JSON array of {\"mac\": ..., \"old_ip\": ..., \"new_ip\": ..., \"ok\": ...,\n"
                      "\"error\": ...} (with --dry-run, of the plan); the plan then goes to standard error");
     interfaceOption(assign);
