@@ -101,6 +101,7 @@ class TForm1 : public QWidget {
 
     void CreateComponents();
     void CreateRadioGroup1Items();
+    void PlaceRadioGroup1TabStop();
     void SetTabOrder();
     void WireEvents();
     void WireEditRules();
