@@ -199,10 +199,11 @@ void TForm1::IdUDPServer1UDPRead(TIdUDPServer& /*Sender*/, TMemoryStream& AData,
                 ListBox1->addItem(QString::fromStdString(ABinding.SenderIP));
                 ListBox2->addItem(QString::fromStdString(*mac));
             }
-        } else if (ReadPending == 1 && IsSelectedDevice(*ListBox1, ABinding.SenderIP)) {
-            // Anything else (a late scan reply, another device, a stranger on the segment) would fill
-            // every field with its bytes, and the next write would send them into the selected device;
-            // it stays only the last reply, and the read keeps waiting.
+        } else if (ReadPending == 1 && IsSelectedDevice(*ListBox1, ABinding.SenderIP) &&
+                   IsConfigRecord(LastReplyHex)) {
+            // Anything else (a late scan reply or acknowledgement, another device, a stranger on the
+            // segment) would fill every field with its bytes, and the next write would send them into
+            // the selected device; it stays only the last reply, and the read keeps waiting.
             ShowConfigRecord(*this, LastReplyHex);
             ReadPending = 0;
             ScanPending = 0;

@@ -171,12 +171,11 @@ std::vector<FoundDevice> DeviceSession::Scan(uint32_t waitMs) {
 
 DeviceConfig DeviceSession::Read(const FoundDevice& device) {
     FInbox.clear();
-    const std::size_t recordDigits = 2 * ConfigRecordMinBytes();
     std::string record;
     for (int send = 1; send <= RecordSends; ++send) {
         // A record that answers an earlier request still counts: the inbox is kept across the sends.
         const bool got = SendAndAwait(ConfigReadRequest(device.mac), RecordWaitMs, [&](const Datagram& d) {
-            if (d.ip != device.ip || d.hex.size() < recordDigits) {
+            if (d.ip != device.ip || !IsConfigRecord(d.hex)) {
                 return false;
             }
             record = d.hex;
