@@ -17,6 +17,7 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -46,10 +47,24 @@ std::string SelectedText(const QListWidget& list) {
     return list.item(row)->text().toStdString();
 }
 
-// The sender address of the device selected in the IP list; no datagram matches while none is.
-bool IsSelectedDevice(const QListWidget& ipList, const std::string& senderIp) {
+// The sender address of the device selected in the lists, or the device IP last written to it (by
+// MAC text); no datagram matches while no device is selected.
+bool IsSelectedDevice(const QListWidget& ipList, const QListWidget& macList,
+                      const std::map<std::string, std::string>& writtenIps, const std::string& senderIp) {
     const int row = ipList.currentRow();
-    return row >= 0 && row < ipList.count() && ipList.item(row)->text().toStdString() == senderIp;
+    if (row < 0 || row >= ipList.count() || row >= macList.count()) {
+        return false;
+    }
+    if (ipList.item(row)->text().toStdString() == senderIp) {
+        return true;
+    }
+    const auto written = writtenIps.find(macList.item(row)->text().toStdString());
+    return written != writtenIps.end() && written->second == senderIp;
+}
+
+std::string DottedText(const Ipv4Octets& octets) {
+    return std::to_string(octets[0]) + "." + std::to_string(octets[1]) + "." + std::to_string(octets[2]) +
+           "." + std::to_string(octets[3]);
 }
 
 // Selecting from code raises no click (the lists fire only on user input), so the two lists never
@@ -199,7 +214,8 @@ void TForm1::IdUDPServer1UDPRead(TIdUDPServer& /*Sender*/, TMemoryStream& AData,
                 ListBox1->addItem(QString::fromStdString(ABinding.SenderIP));
                 ListBox2->addItem(QString::fromStdString(*mac));
             }
-        } else if (ReadPending == 1 && IsSelectedDevice(*ListBox1, ABinding.SenderIP) &&
+        } else if (ReadPending == 1 &&
+                   IsSelectedDevice(*ListBox1, *ListBox2, WrittenDeviceIps, ABinding.SenderIP) &&
                    IsConfigRecord(LastReplyHex)) {
             // Anything else (a late scan reply or acknowledgement, another device, a stranger on the
             // segment) would fill every field with its bytes, and the next write would send them into
@@ -241,9 +257,14 @@ void TForm1::Button1Click(QObject* /*Sender*/) {
     }
     const std::string macText = SelectedText(*ListBox2);
     WindowLink link(*this);
-    const WriteOutcome outcome = RunWrite(
-        WindowWritePolicy, macText, EditedConfig(*this), link,
-        [this](const WriteStepInfo& step, int) { SetStatusText(QString::fromUtf8(step.successText)); });
+    const EditedConfig edited(*this);
+    const WriteOutcome outcome =
+        RunWrite(WindowWritePolicy, macText, edited, link, [&](const WriteStepInfo& step, int) {
+            if (step.code == CommandCode::DeviceIp) {
+                WrittenDeviceIps[macText] = DottedText(edited.Address(CommandCode::DeviceIp));
+            }
+            SetStatusText(QString::fromUtf8(step.successText));
+        });
     if (outcome.failedStep) {
         ShowWarning(QString::fromUtf8(WriteSequence[*outcome.failedStep].warningText));
     }

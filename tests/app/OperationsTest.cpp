@@ -314,6 +314,21 @@ TEST_F(Operations, ReadTakesItsRecordOnlyFromTheSelectedDeviceAndIdleTakesNone) 
     EXPECT_TRUE(Window().Boxes().empty());
 }
 
+TEST_F(Operations, AfterAWriteOfANewDeviceIpTheRecordComesFromThatAddressToo) {
+    // A answers no read, so its record comes only where this test sends it from.
+    Start({DeviceA.Profile("noack=0A")});
+    TForm1& form = Form();
+    form.Button2->click();
+    EnterEditedConfiguration(form); // device IP 192.168.5.20
+    Press();
+    ASSERT_EQ(form.StatusText(), WriteDone);
+
+    // Restarted, the device answers from its new address while the list still shows the scan's.
+    Window().ClickRow(*form.ListBox1, 0);
+    net.Deliver("192.168.5.20", 60000, 60001, RecordBytes(0x01, 0xFC));
+    EXPECT_TRUE(Window().WaitForRecord());
+}
+
 TEST_F(Operations, EveryCommandAcknowledgedAtOnceSendsTheEditedValuesInStepOrder) {
     // B never answers a read, so the press starts with a read still awaiting its record: no
     // acknowledgement may be taken for that record, or the fields the later steps send would change.
