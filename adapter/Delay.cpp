@@ -47,9 +47,17 @@ void Delay(uint32_t ms) {
     QTimer deadline;
     deadline.setSingleShot(true);
     deadline.setTimerType(Qt::PreciseTimer);
+    bool dispatched = false;
     for (uint32_t left = remaining(); left > 0; left = remaining()) {
         deadline.start(std::chrono::milliseconds(left));
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+        dispatched = true;
+    }
+    // A handler run inside the wait can hold the thread past its end (a nested wait; hiding a window,
+    // which Wine without a window manager stretches to two seconds), and what came in meanwhile came
+    // within the wait: a scan's replies must be listed before the scan reads its first entry.
+    if (dispatched) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
     }
 }
 

@@ -9,8 +9,9 @@
 // Millisecond tick, wrapping at 2^32 (stands in for the platform's tick count).
 uint32_t TickCount();
 
-// Never returns before ms have passed by TickCount(); Delay(0) returns at once, dispatching nothing.
-// Without a QCoreApplication there is nothing to dispatch and it simply sleeps.
+// Never returns before ms have passed by TickCount(), and returns with everything dispatched that was
+// pending when they had; Delay(0) returns at once, dispatching nothing. Without a QCoreApplication
+// there is nothing to dispatch and it simply sleeps.
 void Delay(uint32_t ms);
 
 // Test seam: shifts TickCount() by offset so a wait can straddle the 32-bit wrap.

@@ -22,6 +22,7 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <functional>
 #include <utility>
 
@@ -302,15 +303,21 @@ void TForm1::CreateRadioGroup1Items() {
                           RadioItemHeight);
         RadioGroup1Items->addButton(item, index);
     }
-    // The group is one tab stop, at its selected item; the others take the focus only by a click
-    // or the arrow keys.
-    connect(RadioGroup1Items, &QButtonGroup::buttonToggled, this, [](QAbstractButton* item, bool checked) {
-        item->setFocusPolicy(checked ? Qt::StrongFocus : Qt::ClickFocus);
-    });
-    for (QAbstractButton* item : RadioGroup1Items->buttons()) {
-        item->setFocusPolicy(Qt::ClickFocus);
-    }
+    connect(RadioGroup1Items, &QButtonGroup::buttonToggled, this, [this] { PlaceRadioGroup1TabStop(); });
     SetRadioGroup1ItemIndex(0);
+}
+
+void TForm1::PlaceRadioGroup1TabStop() {
+    // The group is one tab stop, at its selected item, or at its first while none is selected (a read
+    // under way shows none), so the keyboard can always reach it; the others take the focus only by a
+    // click or the arrow keys.
+    const QList<QAbstractButton*> items = RadioGroup1Items->buttons();
+    const auto checked =
+        std::find_if(items.begin(), items.end(), [](auto* item) { return item->isChecked(); });
+    QAbstractButton* stop = checked != items.end() ? *checked : items.value(0);
+    for (QAbstractButton* item : items) {
+        item->setFocusPolicy(item == stop ? Qt::StrongFocus : Qt::ClickFocus);
+    }
 }
 
 void TForm1::SetTabOrder() {
@@ -373,6 +380,7 @@ void TForm1::SetRadioGroup1ItemIndex(int index) {
         item->setChecked(false);
     }
     RadioGroup1Items->setExclusive(true);
+    PlaceRadioGroup1TabStop();
 }
 
 void TForm1::SetStatusText(const QString& text) {

@@ -6,6 +6,7 @@
 #include <QWidget>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -101,6 +102,7 @@ class TForm1 : public QWidget {
 
     void CreateComponents();
     void CreateRadioGroup1Items();
+    void PlaceRadioGroup1TabStop();
     void SetTabOrder();
     void WireEvents();
     void WireEditRules();
@@ -109,6 +111,10 @@ class TForm1 : public QWidget {
     void EditContextMenu(QLineEdit& edit);
 
     QButtonGroup* RadioGroup1Items;
+    // The device IP that a write from this window last had acknowledged, by MAC text. A device
+    // answers from there once it has taken it (at the commit, or at its next start), while the IP
+    // list still shows the address it answered the scan from.
+    std::map<std::string, std::string> WrittenDeviceIps;
 };
 
 extern TForm1* Form1;

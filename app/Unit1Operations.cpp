@@ -17,6 +17,7 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -46,10 +47,24 @@ std::string SelectedText(const QListWidget& list) {
     return list.item(row)->text().toStdString();
 }
 
-// The sender address of the device selected in the IP list; no datagram matches while none is.
-bool IsSelectedDevice(const QListWidget& ipList, const std::string& senderIp) {
+// The sender address of the device selected in the lists, or the device IP last written to it (by
+// MAC text); no datagram matches while no device is selected.
+bool IsSelectedDevice(const QListWidget& ipList, const QListWidget& macList,
+                      const std::map<std::string, std::string>& writtenIps, const std::string& senderIp) {
     const int row = ipList.currentRow();
-    return row >= 0 && row < ipList.count() && ipList.item(row)->text().toStdString() == senderIp;
+    if (row < 0 || row >= ipList.count() || row >= macList.count()) {
+        return false;
+    }
+    if (ipList.item(row)->text().toStdString() == senderIp) {
+        return true;
+    }
+    const auto written = writtenIps.find(macList.item(row)->text().toStdString());
+    return written != writtenIps.end() && written->second == senderIp;
+}
+
+std::string DottedText(const Ipv4Octets& octets) {
+    return std::to_string(octets[0]) + "." + std::to_string(octets[1]) + "." + std::to_string(octets[2]) +
+           "." + std::to_string(octets[3]);
 }
 
 // Selecting from code raises no click (the lists fire only on user input), so the two lists never
@@ -192,9 +207,16 @@ class WindowLink : public WriteLink {
   public:
     explicit WindowLink(TForm1& form) : F(form) {}
     void ForgetReplies() override { LastReplyHex.clear(); }
-    void Send(CommandCode, const std::string& bytes) override {
+    void Send(CommandCode step, const std::string& bytes) override {
         F.IdUDPServer1->Broadcast(bytes, DevicePort);
+        if (step == CommandCode::DeviceIp) {
+            const std::string ip = bytes.substr(FrameParamOffset, 4);
+            SentDeviceIp = DottedText({static_cast<uint8_t>(ip[0]), static_cast<uint8_t>(ip[1]),
+                                       static_cast<uint8_t>(ip[2]), static_cast<uint8_t>(ip[3])});
+        }
     }
+    // The device IP the last send of its step carried: what an acknowledgement of that step took.
+    std::string SentDeviceIp;
     void Await(CommandCode, uint32_t waitMs, const std::function<bool(const std::string&)>& take) override {
         OperationsClock->WaitFor(waitMs);
         take(LastReplyHex);
@@ -250,10 +272,12 @@ void TForm1::IdUDPServer1UDPRead(TIdUDPServer& /*Sender*/, TMemoryStream& AData,
                 ListBox1->addItem(QString::fromStdString(ABinding.SenderIP));
                 ListBox2->addItem(QString::fromStdString(*mac));
             }
-        } else if (ReadPending == 1 && IsSelectedDevice(*ListBox1, ABinding.SenderIP)) {
-            // Anything else (a late scan reply, another device, a stranger on the segment) would fill
-            // every field with its bytes, and the next write would send them into the selected device;
-            // it stays only the last reply, and the read keeps waiting.
+        } else if (ReadPending == 1 &&
+                   IsSelectedDevice(*ListBox1, *ListBox2, WrittenDeviceIps, ABinding.SenderIP) &&
+                   IsConfigRecord(LastReplyHex)) {
+            // Anything else (a late scan reply or acknowledgement, another device, a stranger on the
+            // segment) would fill every field with its bytes, and the next write would send them into
+            // the selected device; it stays only the last reply, and the read keeps waiting.
             ShowConfigRecord(*this, LastReplyHex);
             ReadPending = 0;
             ScanPending = 0;
@@ -291,10 +315,13 @@ void TForm1::Button1Click(QObject* /*Sender*/) {
     }
     const std::string macText = SelectedText(*ListBox2);
     WindowLink link(*this);
-    const WriteOutcome outcome = RunWrite(WindowWritePolicy, macText, EditedConfig(*this), link,
-                                          [this](const WriteStepInfo& step, int) {
-                                              SetStatusText(QString::fromUtf8(TextsOf(step.code).success));
-                                          });
+    const WriteOutcome outcome =
+        RunWrite(WindowWritePolicy, macText, EditedConfig(*this), link, [&](const WriteStepInfo& step, int) {
+            if (step.code == CommandCode::DeviceIp) {
+                WrittenDeviceIps[macText] = link.SentDeviceIp;
+            }
+            SetStatusText(QString::fromUtf8(TextsOf(step.code).success));
+        });
     if (outcome.failedStep) {
         ShowWarning(QString::fromUtf8(TextsOf(WriteSequence[*outcome.failedStep].code).warning));
     }

@@ -145,13 +145,15 @@ void Deliver(Fixture& fx, const std::string& datagram, const char* sender) {
     }
     case State::AwaitingRecord:
         Check(form.ListBox1->count() == listed);
-        if (!fromSelected) {
-            // Not the selected device: the read goes on waiting, and the fields keep what they had.
+        if (!fromSelected || datagram.size() < 57) {
+            // Not the selected device, or too short to be a record: the read goes on waiting, and the
+            // fields keep what they had.
             Check(CurrentState() == State::AwaitingRecord);
             Check(form.post->text() == portBefore);
             break;
         }
-        // Any datagram at all from the selected device is the record, and taking it ends the read.
+        // Any datagram of record length from the selected device is the record, and taking it ends
+        // the read.
         Check(CurrentState() == State::Idle);
         for (const QLineEdit* edit :
              {form.IP1, form.IP2, form.IP3, form.IP4, form.ym1, form.ym2, form.ym3, form.ym4, form.wg1,

@@ -2,6 +2,7 @@
 #include "net/IdException.h"
 #include "net/IdStack.h"
 #include "net/PacketInfoPosix.h"
+#include "net/PrivateNetwork.h"
 
 #include <algorithm>
 #include <chrono>
@@ -379,4 +380,17 @@ int TIdStackPosix::SendToThrough(TIdSocketHandleType s, const void* data, std::s
         n = ::sendmsg(s, &msg, IdSendFlags);
     } while (n < 0 && IdIsInterrupted(IdRawSocketError()));
     return n < 0 ? Fail() : static_cast<int>(n);
+}
+
+std::optional<std::vector<std::string>> NetworkInterfaceNames() {
+    struct if_nameindex* list = ::if_nameindex();
+    if (list == nullptr) {
+        return std::nullopt;
+    }
+    std::vector<std::string> names;
+    for (const struct if_nameindex* entry = list; entry->if_index != 0; ++entry) {
+        names.emplace_back(entry->if_name);
+    }
+    ::if_freenameindex(list);
+    return names;
 }

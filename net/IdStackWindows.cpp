@@ -4,6 +4,7 @@
 // The program does not import the library, so a machine without it still starts far enough to say so.
 #include "net/IdException.h"
 #include "net/IdStack.h"
+#include "net/PrivateNetwork.h"
 
 #include <iphlpapi.h>
 #include <mswsock.h>
@@ -15,6 +16,7 @@
 #include <climits>
 #include <cstring>
 #include <mutex>
+#include <optional>
 
 namespace {
 // Every entry of the library that the layer calls, in one list: the enum, the names and the cache of
@@ -171,6 +173,33 @@ TGetAdaptersAddresses AdapterLister() {
                                        GetProcAddress(module, "GetAdaptersAddresses")));
     }();
     return lister;
+}
+
+// The adapters with their addresses of one family (AF_UNSPEC: all), in a buffer to walk with
+// FirstAdapter; an empty buffer when there is no adapter at all (ERROR_NO_DATA), none on a failure.
+std::optional<std::vector<unsigned char>> AdapterTable(TGetAdaptersAddresses list, ULONG family) {
+    const ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
+    // The size asked for can grow between the two calls when an adapter comes up meanwhile.
+    std::vector<unsigned char> buffer(16 * 1024);
+    ULONG result = ERROR_BUFFER_OVERFLOW;
+    for (int attempt = 0; attempt < 3 && result == ERROR_BUFFER_OVERFLOW; ++attempt) {
+        ULONG size = static_cast<ULONG>(buffer.size());
+        result = list(family, flags, nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
+        if (result == ERROR_BUFFER_OVERFLOW) {
+            buffer.resize(size);
+        }
+    }
+    if (result == ERROR_NO_DATA) {
+        return std::vector<unsigned char>();
+    }
+    if (result != NO_ERROR) {
+        return std::nullopt;
+    }
+    return buffer;
+}
+
+const IP_ADAPTER_ADDRESSES* FirstAdapter(const std::vector<unsigned char>& table) {
+    return table.empty() ? nullptr : reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(table.data());
 }
 
 // The friendly name ("Ethernet", "Wi-Fi"), the one the network settings and `netsh` show, in the
@@ -352,23 +381,12 @@ class TIdStackWindows : public TIdStack {
         if (list == nullptr) {
             return {};
         }
-        const ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
-        // The size asked for can grow between the two calls when an adapter comes up meanwhile.
-        std::vector<unsigned char> buffer(16 * 1024);
-        ULONG result = ERROR_BUFFER_OVERFLOW;
-        for (int attempt = 0; attempt < 3 && result == ERROR_BUFFER_OVERFLOW; ++attempt) {
-            ULONG size = static_cast<ULONG>(buffer.size());
-            result =
-                list(AF_INET, flags, nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
-            if (result == ERROR_BUFFER_OVERFLOW) {
-                buffer.resize(size);
-            }
-        }
-        if (result != NO_ERROR) {
-            return {}; // no adapter at all comes back as ERROR_NO_DATA
+        const auto table = AdapterTable(list, AF_INET);
+        if (!table) {
+            return {};
         }
         std::vector<TIdBroadcastAdapter> adapters;
-        for (auto* entry = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(buffer.data()); entry != nullptr;
+        for (const IP_ADAPTER_ADDRESSES* entry = FirstAdapter(*table); entry != nullptr;
              entry = entry->Next) {
             // "Up" is Windows' word for connected: a cable out or a wireless adapter not associated
             // reports down. Tunnels and loopback have no segment to broadcast on.
@@ -503,4 +521,27 @@ void SetIdWinsockLibraryName(const std::string& name) {
 
 std::unique_ptr<TIdStack> NewPlatformStack() {
     return std::make_unique<TIdStackWindows>();
+}
+
+std::optional<std::vector<std::string>> NetworkInterfaceNames() {
+    // A load of its own, released at once: a test program looks before any of its cases runs, and one
+    // of them checks what the process has loaded.
+    const HMODULE module = LoadLibraryA("IPHLPAPI.DLL");
+    if (module == nullptr) {
+        return std::nullopt;
+    }
+    const auto list = reinterpret_cast<TGetAdaptersAddresses>(
+        reinterpret_cast<void*>(GetProcAddress(module, "GetAdaptersAddresses")));
+    std::optional<std::vector<std::string>> names;
+    if (list != nullptr) {
+        if (const auto table = AdapterTable(list, AF_UNSPEC)) {
+            names.emplace();
+            for (const IP_ADAPTER_ADDRESSES* entry = FirstAdapter(*table); entry != nullptr;
+                 entry = entry->Next) {
+                names->push_back(AdapterName(*entry));
+            }
+        }
+    }
+    FreeLibrary(module);
+    return names;
 }

@@ -199,6 +199,10 @@ std::size_t ConfigRecordMinBytes() {
     return RecordFieldsEnd() + 1;
 }
 
+bool IsConfigRecord(const std::string& replyHex) {
+    return replyHex.size() >= 2 * ConfigRecordMinBytes();
+}
+
 Ipv4Octets OctetsFromTexts(const std::array<std::string, 4>& octetTexts) {
     Ipv4Octets octets{};
     for (std::size_t i = 0; i < octets.size(); ++i) {

@@ -47,6 +47,9 @@ std::optional<int32_t> BaudCodeForEntry(int entry);
 // length the capture dissector asks of a record too): in a shorter one the last byte, read as the
 // speed, would be part of the subnet mask, and to a strict reader it is no record.
 std::size_t ConfigRecordMinBytes();
+// Whether a reply (hex text) is long enough to be taken as a record at all: the window and korvcfg
+// keep awaiting the real one past anything shorter, a late scan reply or acknowledgement among them.
+bool IsConfigRecord(const std::string& replyHex);
 
 // The texts of the window's edits as values. They go through StrToInt and raise EConvertError; an
 // octet outside 0..255 raises it too rather than shift the frame, and so does a port outside 0..65535

@@ -124,6 +124,17 @@ TEST_F(DelayTest, OuterWaitRunsToItsEndAfterAShorterNestedOne) {
     EXPECT_GE(TickCount() - start, 300u);
 }
 
+TEST_F(DelayTest, WhatCameInWhileAHandlerHeldTheThreadPastTheEndIsDispatchedBeforeItReturns) {
+    bool delivered = false;
+    QTimer::singleShot(0, &context, [&] {
+        QTimer::singleShot(0, &context, [&] { delivered = true; });
+        for (const uint32_t start = TickCount(); TickCount() - start < 100;) {
+        } // the whole wait, without dispatching
+    });
+    Delay(50);
+    EXPECT_TRUE(delivered);
+}
+
 TEST_F(DelayTest, QuittingTheMainLoopDoesNotShortenAWait) {
     uint32_t ticks = 0;
     QTimer::singleShot(0, &context, [&] {

@@ -87,7 +87,11 @@ TEST_F(MainWindow, TabOrderCyclesThroughTheControls) {
     withSet.insert(withSet.begin() + 2, "Button1");
     EXPECT_EQ(TabCycle(static_cast<int>(withSet.size())), withSet);
 
-    // The radio group is one stop, at whichever item is selected.
+    // The radio group is one stop, at whichever item is selected, or at its first while a read under
+    // way shows none.
+    form->SetRadioGroup1ItemIndex(-1);
+    form->Button7->setFocus(Qt::OtherFocusReason);
+    EXPECT_EQ(TabCycle(2), (std::vector<std::string>{"RadioGroup1Item0", "ComboBox1"}));
     form->SetRadioGroup1ItemIndex(3);
     form->Button7->setFocus(Qt::OtherFocusReason);
     EXPECT_EQ(TabCycle(2), (std::vector<std::string>{"RadioGroup1Item3", "ComboBox1"}));

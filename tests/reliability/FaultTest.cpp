@@ -218,7 +218,8 @@ TEST_P(QueuedDelivery, RunsBeforeTheStopReturnsAndNothingAfter) {
     form.ListBox2->setCurrentRow(0);
     ReadPending = 1;
     RunPendingCalls(); // resets the sync event, so the next one is ours
-    const std::vector<std::string> sent{"040000000000000051140000", "0A0B0C", "FFFF"};
+    // The first is a record of the shortest length taken as one: mode 04, port 0x1451 low byte first.
+    const std::vector<std::string> sent{"04000000000000005114" + std::string(2 * 47, '0'), "0A0B0C", "FFFF"};
     for (const std::string& hex : sent)
         SendFromAddress("10.77.1.50", HexToBytes(hex));
     // No event is pumped from here on: the listener has read the first datagram and waits for the

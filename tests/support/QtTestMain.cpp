@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "QtTestMain.h"
 
+#include "PrivateNetworkGuard.h"
 #include "WindowHarness.h"
 #include "adapter/QtWakeUp.h"
 #include "net/MainThreadQueue.h"
@@ -26,6 +27,9 @@ int main(int argc, char** argv) {
     // A real box would block the run; each test that expects boxes records them itself.
     RecordNoBoxes();
     ::testing::InitGoogleTest(&argc, argv);
+#ifndef KORV_FAKE_NETWORK_ONLY
+    ::testing::AddGlobalTestEnvironment(new PrivateNetworkGuard);
+#endif
     const int status = RUN_ALL_TESTS();
     SetMessageBoxHook({});
     GWakeUp.reset();

@@ -8,10 +8,8 @@
 #include <cstring>
 #include <iostream>
 #include <fcntl.h>
-#include <net/if.h>
 #include <netinet/in.h>
 #include <sched.h>
-#include <set>
 #include <stdexcept>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -108,20 +106,4 @@ void EnterNetworkNamespace(const std::string& path) {
         throw SystemError("network namespace " + path);
     if (::setns(ns.Get(), CLONE_NEWNET) != 0)
         throw SystemError("entering network namespace " + path);
-}
-
-std::string ForeignInterface() {
-    // The private LAN's own links: one wire (lan0 <-> lan1), two with its second segment (lan2 <-> lan3),
-    // the links a test adds beside them (lan4, lan5) and the routed segment's far wire (lan6 <-> lan7).
-    static const std::set<std::string> Private = {"lo",   "lan0", "lan1", "lan2", "lan3",
-                                                  "lan4", "lan5", "lan6", "lan7"};
-    struct if_nameindex* list = ::if_nameindex();
-    if (list == nullptr)
-        return "(interfaces unreadable)";
-    std::string foreign;
-    for (struct if_nameindex* i = list; i->if_index != 0 && foreign.empty(); ++i)
-        if (Private.count(i->if_name) == 0)
-            foreign = i->if_name;
-    ::if_freenameindex(list);
-    return foreign;
 }

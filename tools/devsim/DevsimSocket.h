@@ -50,6 +50,3 @@ void RequireLocalAddress(const Ipv4& ip);
 // Moves the process into the network namespace at path (a /proc/PID/ns/net of the private LAN's
 // segments); throws std::runtime_error when it cannot.
 void EnterNetworkNamespace(const std::string& path);
-// Empty when every interface of this network namespace belongs to the private runner (lo, lan0 to
-// lan3); otherwise the name of the first other interface.
-std::string ForeignInterface();

@@ -3,6 +3,7 @@
 #include "tools/devsim/DeviceProfile.h"
 #include "tools/devsim/DevsimSocket.h"
 #include "tools/devsim/Simulator.h"
+#include "net/PrivateNetwork.h"
 
 #include <csignal>
 #include <cstring>

@@ -203,13 +203,12 @@ std::vector<FoundDevice> DeviceSession::Scan(uint32_t waitMs, const std::vector<
 
 DeviceConfig DeviceSession::Read(const FoundDevice& device) {
     FInbox.clear();
-    const std::size_t recordDigits = 2 * ConfigRecordMinBytes();
     std::string record;
     for (int send = 1; send <= RecordSends; ++send) {
         // A record that answers an earlier request still counts: the inbox is kept across the sends.
         const bool got =
             SendAndAwait(ConfigReadRequest(device.mac), device.ip, RecordWaitMs, [&](const Datagram& d) {
-                if (d.ip != device.ip || d.hex.size() < recordDigits) {
+                if (d.ip != device.ip || !IsConfigRecord(d.hex)) {
                     return false;
                 }
                 record = d.hex;
@@ -236,7 +235,6 @@ std::map<std::string, DeviceConfig> DeviceSession::ReadMany(const std::vector<Fo
         }
     }
     std::map<std::string, DeviceConfig> records;
-    const std::size_t recordDigits = 2 * ConfigRecordMinBytes();
     for (int round = 1; round <= RecordSends && !missing.empty(); ++round) {
         FInbox.clear();
         std::vector<const FoundDevice*> asked;
@@ -248,7 +246,7 @@ std::map<std::string, DeviceConfig> DeviceSession::ReadMany(const std::vector<Fo
         SendPaced(to, [&](std::size_t k) { return ConfigReadRequest(asked[k]->mac); });
         Await(RecordWaitMs, [&](const Datagram& d) {
             const auto it = missing.find(d.ip);
-            if (it != missing.end() && d.hex.size() >= recordDigits) {
+            if (it != missing.end() && IsConfigRecord(d.hex)) {
                 records[it->second->mac] = ReadConfigRecord(d.hex);
                 missing.erase(it);
             }
