@@ -315,6 +315,22 @@ TEST_F(ReadAheadTest, WhatArrivesWhileTheHandlerRunsIsReadMeanwhile) {
     EXPECT_TRUE(emptied);
 }
 
+TEST_F(ReadAheadTest, ABurstIsHandedOverInSharesWithOtherCallsBetweenAndAStopEndsItAfterTheQueuedOne) {
+    constexpr int kBurst = 3 * IdDeliveriesPerCall;
+    Burst(0, kBurst, 40);
+    ASSERT_TRUE(net.WaitForListenersAsleep());
+    std::size_t handedOverBeforeIt = 0;
+    PostToMainThread([&] { handedOverBeforeIt = got.size(); }); // a click, say, waiting behind the burst
+    RunPendingCalls();
+    EXPECT_EQ(handedOverBeforeIt, static_cast<std::size_t>(IdDeliveriesPerCall));
+    ASSERT_TRUE(HasPendingCalls()) << "the rest of the burst is queued behind it";
+
+    server.SetActive(false);
+    ASSERT_EQ(got.size(), static_cast<std::size_t>(IdDeliveriesPerCall) + 1);
+    EXPECT_EQ(got.back().substr(0, got.back().find('.')), std::to_string(IdDeliveriesPerCall));
+    EXPECT_FALSE(HasPendingCalls());
+}
+
 struct BoundRow {
     const char* name;
     std::size_t size;
