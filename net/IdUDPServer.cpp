@@ -186,12 +186,18 @@ TIdSocketHandle& TIdUDPServer::AcquireBinding() {
     FSendBinding = &FBindings[0];
     try {
         FListener = std::make_unique<TIdUDPListenerThread>(*this, BufferSize);
+        FListener->Start();
     } catch (...) {
-        // Without a listener the endpoint would read active and never receive.
+        // Without a listener the endpoint would read active and never receive; and sockets left bound
+        // would keep the port from the next activation, or from another program, with nothing
+        // receiving on them.
+        FListener.reset();
+        for (int i = 0; i < FBindings.Count(); ++i) {
+            FBindings[i].CloseSocket();
+        }
         FSendBinding = nullptr;
         throw;
     }
-    FListener->Start();
     ApplyBroadcastSetting();
     return *FSendBinding.load();
 }
