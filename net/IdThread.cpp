@@ -76,7 +76,9 @@ void TIdThread::Execute() {
             Run();
         }
     } catch (...) {
-        // The body ends quietly, as nobody waits for its outcome.
+        // Kept for whoever owns the thread: a receive thread that ended unasked is a fault to report,
+        // not a quiet end.
+        FTerminatingException = std::current_exception();
         std::lock_guard lock(FLock);
         FStopFlag = true;
         FTerminated = true;
@@ -86,8 +88,9 @@ void TIdThread::Execute() {
     SignalSyncEvent();
 }
 
-TIdUDPListenerThread::TIdUDPListenerThread(TIdUDPServer& server, int32_t bufferSize)
-    : ReceiveBufferSize(bufferSize > 0 ? bufferSize : 0), FServer(server) {
+TIdUDPListenerThread::TIdUDPListenerThread(TIdUDPServer& server, int32_t bufferSize,
+                                           std::function<void(std::exception_ptr)> ended)
+    : ReceiveBufferSize(bufferSize > 0 ? bufferSize : 0), FServer(server), FEnded(std::move(ended)) {
     TIdStack& stack = TIdStack::Instance();
     TIdSocketHandles& bindings = server.Bindings();
     if (static_cast<std::size_t>(bindings.Count()) > IdMaxSelectSockets) {
@@ -306,5 +309,10 @@ void TIdUDPListenerThread::Finishing() {
         if (stack.Select(wake, ReadWait) > 0) {
             stack.DrainWake(FWake.first.Get());
         }
+    }
+    // The endpoint hears of an end it did not ask for on the main thread, where its owner may stop
+    // and start it again; the notice touches nothing of this thread, which may be gone by then.
+    if (const std::exception_ptr error = TerminatingException(); error && FEnded) {
+        PostToMainThread([ended = FEnded, error] { ended(error); });
     }
 }

@@ -10,6 +10,8 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -32,6 +34,8 @@ class TIdThread {
     bool Stopped();
     bool Terminated();
     bool Finished() const { return FFinished.load(); }
+    // What ended the body, if anything did; read it once Finished() holds.
+    std::exception_ptr TerminatingException() const { return FTerminatingException; }
 
   protected:
     virtual void Run() = 0;         // one round of work
@@ -45,6 +49,7 @@ class TIdThread {
     std::mutex FLock; // guards the two flags
     bool FStopFlag = true;
     bool FTerminated = false;
+    std::exception_ptr FTerminatingException; // written by the body's thread before FFinished
     std::atomic<bool> FFinished{false};
     std::thread FThread;
 };
@@ -68,7 +73,9 @@ inline constexpr int IdDeliveriesPerCall = 64;
 
 class TIdUDPListenerThread : public TIdThread {
   public:
-    TIdUDPListenerThread(TIdUDPServer& server, int32_t bufferSize);
+    // ended is told, on the main thread, of an exception that ended the thread (see Finishing).
+    TIdUDPListenerThread(TIdUDPServer& server, int32_t bufferSize,
+                         std::function<void(std::exception_ptr)> ended = {});
     ~TIdUDPListenerThread() override;
 
     TMemoryStream ReceiveBuffer;
@@ -111,6 +118,7 @@ class TIdUDPListenerThread : public TIdThread {
     void DeliverOnMainThread(const std::shared_ptr<THandOver>& handOver);
 
     TIdUDPServer& FServer;
+    std::function<void(std::exception_ptr)> FEnded;
     TIdSocketHandle* FReceivingBinding = nullptr;
     std::vector<std::vector<char>> FBatchBuffers;
     std::vector<TIdDatagramSlot> FBatch;
