@@ -3,6 +3,7 @@
 // All on 127.0.0.1 with ephemeral ports.
 #include "FakeNetwork.h"
 #include "net/IdException.h"
+#include "net/IdStack.h"
 #include "net/IdThread.h"
 #include "net/IdUDPServer.h"
 #include "net/MainThreadQueue.h"
@@ -255,6 +256,42 @@ TEST_F(ListenerTest, AnyLengthAndContentAtFullRateNeverCrashesOrStallsIt) {
         10000ms));
     EXPECT_GT(handled, 0u);
     EXPECT_TRUE(server.Active());
+}
+
+// The listener takes batch after batch while they come back full; a layer whose reads block (Windows)
+// must not wait in one when the last batch emptied the socket, or no stop would reach the listener.
+TEST(SocketLayerBatch, AfterAFullBatchThatEmptiedTheSocketTheNextReturnsAtOnce) {
+    TIdUDPServer layerOwner; // the socket layer exists while a component does
+    TIdStack& stack = TIdStack::Instance();
+    TIdScopedSocket socket(stack.NewSocketHandle());
+    const uint8_t loopback[4] = {127, 0, 0, 1};
+    ASSERT_EQ(stack.Bind(socket.Get(), loopback, 0), 0);
+    std::string ip;
+    int32_t port = 0;
+    ASSERT_EQ(stack.GetSockName(socket.Get(), ip, port), 0);
+    UdpPeer peer;
+    peer.SendTo(static_cast<uint16_t>(port), "only");
+    std::vector<TIdSocketHandleType> readable{socket.Get()};
+    ASSERT_EQ(stack.Select(readable, 5000), 1);
+
+    std::vector<char> buffer(64);
+    std::vector<TIdDatagramSlot> slots(1);
+    slots[0].Buffer = buffer.data();
+    slots[0].Capacity = buffer.size();
+    std::atomic<int> first{-2};
+    std::atomic<int> second{-2};
+    std::thread reader([&] {
+        first = stack.ReceiveBatch(socket.Get(), slots, 1);
+        second = stack.ReceiveBatch(socket.Get(), slots, 1);
+    });
+    const bool returned = WaitUntil([&] { return second.load() != -2; });
+    if (!returned) {
+        peer.SendTo(static_cast<uint16_t>(port), "frees the read");
+    }
+    reader.join();
+    EXPECT_EQ(first.load(), 1);
+    EXPECT_TRUE(returned) << "the batch waited in a read on an empty socket";
+    EXPECT_EQ(second.load(), 0);
 }
 
 // Read-ahead on the fake layer, where the test sees what is still in the socket: a burst much larger
