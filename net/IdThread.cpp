@@ -205,8 +205,8 @@ void TIdUDPListenerThread::ReadAhead(std::size_t index) {
                 FHandOver->AheadBytes += static_cast<std::size_t>(slot.Size);
             }
         }
-        // The first batch of a burst goes out at once: the main thread takes in what is here while
-        // this thread reads the rest.
+        // Handed over at once unless a delivery is under way (which takes these too): the main thread
+        // takes in the start of a burst while this thread reads the rest.
         HandOver();
         if (n < static_cast<int>(room)) {
             return; // the socket is empty for now
