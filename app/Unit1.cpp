@@ -363,6 +363,11 @@ void TForm1::WireEvents() {
     IdUDPServer1->OnUDPRead = [this](TIdUDPServer& sender, TMemoryStream& data, TIdSocketHandle& binding) {
         IdUDPServer1UDPRead(sender, data, binding);
     };
+    // A listener that ended by itself took the endpoint down with it: the user hears of it once, as of
+    // any other unexpected error, and the next scan opens the endpoint again.
+    IdUDPServer1->OnListenerError = [](TIdUDPServer&, std::exception_ptr error) {
+        Guarded([&] { std::rethrow_exception(error); });
+    };
 }
 
 int TForm1::RadioGroup1ItemIndex() const {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Receive rate of the whole delivery path (listener -> RunOnMainThread -> main thread -> OnUDPRead with
-// an empty handler) beside a plain blocking recvfrom loop, in the same run, on 127.0.0.1.
+// Receive rate of the whole delivery path (the listener reads ahead and posts a call to the main thread,
+// which takes the datagrams read ahead one after another into OnUDPRead with an empty handler) beside
+// a plain blocking recvfrom loop, in the same run, on 127.0.0.1.
 // The main thread waits for the queue's sync event and drains the queue as the program's Qt wake-up
 // does (DrainPendingCalls, 100 us linger, 5 ms budget), without Qt, so the same source builds for
 // Windows. The sender keeps at most kWindow datagrams unreceived, so the socket buffer never overflows

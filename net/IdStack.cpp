@@ -103,11 +103,11 @@ int TIdStack::ReceiveBatch(TIdSocketHandleType s, std::vector<TIdDatagramSlot>& 
     max = std::min(max, slots.size());
     std::vector<TIdSocketHandleType> readSet;
     for (std::size_t n = 0; n < max; ++n) {
-        if (n > 0) {
-            readSet.assign(1, s);
-            if (Select(readSet, 0) <= 0) {
-                return static_cast<int>(n);
-            }
+        // The first read too: a caller that takes batch after batch while they come back full would
+        // otherwise block in a read on an emptied socket, where even a stop cannot reach it.
+        readSet.assign(1, s);
+        if (Select(readSet, 0) <= 0) {
+            return static_cast<int>(n);
         }
         TIdDatagramSlot& slot = slots[n];
         slot.Size = RecvFrom(s, slot.Buffer, slot.Capacity, slot.IP, slot.Port);

@@ -3,13 +3,15 @@
 // TIdThread: a worker that repeats Run() until it is stopped; TIdUDPListenerThread: the endpoint's
 // receive thread, which hands every datagram to the endpoint (on the main thread unless ThreadedEvent)
 // one at a time, in arrival order, the next only once the last has run, and meanwhile keeps emptying
-// the sockets into a bounded queue of its own.
+// the sockets into a bounded queue that the delivery on the main thread takes from.
 #include "net/IdStack.h"
 #include "net/MemoryStream.h"
 
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -32,6 +34,8 @@ class TIdThread {
     bool Stopped();
     bool Terminated();
     bool Finished() const { return FFinished.load(); }
+    // What ended the body, if anything did; read it once Finished() holds.
+    std::exception_ptr TerminatingException() const { return FTerminatingException; }
 
   protected:
     virtual void Run() = 0;         // one round of work
@@ -45,6 +49,7 @@ class TIdThread {
     std::mutex FLock; // guards the two flags
     bool FStopFlag = true;
     bool FTerminated = false;
+    std::exception_ptr FTerminatingException; // written by the body's thread before FFinished
     std::atomic<bool> FFinished{false};
     std::thread FThread;
 };
@@ -61,10 +66,16 @@ inline constexpr std::size_t IdReadAheadBytes = 4u << 20;
 // What the listener asks for as the bindings' receive buffer: room for a whole segment's answers
 // while the listener is not scheduled, where the system grants it.
 inline constexpr int IdReceiveBufferRequest = 4 << 20;
+// How many datagrams one call on the main thread hands over before it queues itself again behind
+// whatever else waits there: a flood then never keeps the window from its clicks and painting, and a
+// scan of a /22 costs some sixteen calls instead of a thousand.
+inline constexpr int IdDeliveriesPerCall = 64;
 
 class TIdUDPListenerThread : public TIdThread {
   public:
-    TIdUDPListenerThread(TIdUDPServer& server, int32_t bufferSize);
+    // ended is told, on the main thread, of an exception that ended the thread (see Finishing).
+    TIdUDPListenerThread(TIdUDPServer& server, int32_t bufferSize,
+                         std::function<void(std::exception_ptr)> ended = {});
     ~TIdUDPListenerThread() override;
 
     TMemoryStream ReceiveBuffer;
@@ -83,23 +94,32 @@ class TIdUDPListenerThread : public TIdThread {
         int32_t SenderPort = 0;
         std::size_t Binding = 0;
     };
-    // Shared with the delivery on the main thread, which may still be returning from its last step
-    // when this thread has seen it and gone.
+    // The read-ahead, shared with the delivery on the main thread, which may still be returning from
+    // its last step when this thread has seen it and gone.
     struct THandOver {
         std::mutex Lock;
-        bool Outstanding = false; // a delivery is queued on the main thread and has not run yet
+        std::deque<TAheadDatagram> Ahead;
+        std::size_t AheadBytes = 0;
+        // A delivery is queued or running on the main thread. Whoever holds it owns ReceiveBuffer and
+        // FReceivingBinding: this thread until it posts the delivery, then the delivery until it
+        // lowers the flag, which is its last touch of this thread's members.
+        bool Outstanding = false;
+        bool WaitingForRoom = false; // this thread reads nothing until it is woken
+        bool Finishing = false;      // this thread waits for the flag to drop
         TIdSocketHandleType Wake = IdInvalidSocket;
     };
 
-    std::size_t Room() const;
+    std::size_t RoomLocked() const; // under FHandOver->Lock
+    std::size_t Room();
     bool Outstanding();
     void ReadAhead(std::size_t index);
     void HandOver(); // the oldest datagram read ahead, unless a delivery is still outstanding
+    void TakeIntoReceiveBuffer(TAheadDatagram& next);
+    void DeliverOnMainThread(const std::shared_ptr<THandOver>& handOver);
 
     TIdUDPServer& FServer;
+    std::function<void(std::exception_ptr)> FEnded;
     TIdSocketHandle* FReceivingBinding = nullptr;
-    std::deque<TAheadDatagram> FAhead;
-    std::size_t FAheadBytes = 0;
     std::vector<std::vector<char>> FBatchBuffers;
     std::vector<TIdDatagramSlot> FBatch;
     std::shared_ptr<THandOver> FHandOver = std::make_shared<THandOver>();

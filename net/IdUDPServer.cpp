@@ -209,20 +209,49 @@ TIdSocketHandle& TIdUDPServer::AcquireBinding() {
     }
     FSendBinding = &FBindings[0];
     try {
-        FListener = std::make_unique<TIdUDPListenerThread>(*this, BufferSize);
+        FListenerLink = std::make_shared<TListenerLink>(TListenerLink{this});
+        auto ended = [link = FListenerLink](std::exception_ptr error) {
+            if (link->Server != nullptr) {
+                link->Server->ListenerEnded(error);
+            }
+        };
+        FListener = std::make_unique<TIdUDPListenerThread>(*this, BufferSize, std::move(ended));
+        FListener->Start();
     } catch (...) {
-        // Without a listener the endpoint would read active and never receive.
+        // Without a listener the endpoint would read active and never receive; and sockets left bound
+        // would keep the port from the next activation, or from another program, with nothing
+        // receiving on them.
+        FListener.reset();
+        FListenerLink.reset();
+        for (int i = 0; i < FBindings.Count(); ++i) {
+            FBindings[i].CloseSocket();
+        }
         FSendBinding = nullptr;
         throw;
     }
-    FListener->Start();
+    FListenerError = nullptr;
     ApplyBroadcastSetting();
     return *FSendBinding.load();
+}
+
+void TIdUDPServer::ListenerEnded(std::exception_ptr error) {
+    FListenerError = error;
+    // The thread has gone, or is about to: nothing receives on the sockets any more.
+    Deactivate();
+    if (OnListenerError) {
+        OnListenerError(*this, error);
+    }
 }
 
 void TIdUDPServer::Deactivate() {
     if (FSendBinding.load() == nullptr) {
         return;
+    }
+    // A stop that the owner asks for is no fault: a notice of the listener's end that is still
+    // queued is not passed on.
+    if (FListenerLink) {
+        FListenerLink->Server = nullptr;
+        FListenerLink.reset();
     }
     // Stop first, so a cycle that has not reached a socket yet skips it.
     if (FListener) {

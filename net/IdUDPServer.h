@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -18,6 +19,8 @@ class TIdUDPServer;
 // Sender, AData (exactly the datagram, at position 0, valid only during the call), ABinding.
 using TUDPReadEvent =
     std::function<void(TIdUDPServer& Sender, TMemoryStream& AData, TIdSocketHandle& ABinding)>;
+// Sender, AError (what ended the listener thread).
+using TUDPListenerErrorEvent = std::function<void(TIdUDPServer& Sender, std::exception_ptr AError)>;
 
 class TIdUDPBase : public TIdComponent {
   public:
@@ -72,6 +75,12 @@ class TIdUDPServer : public TIdUDPBase {
 
     TUDPReadEvent OnUDPRead;
     bool ThreadedEvent = false;
+    // Called on the main thread, once, when the listener thread has ended with an exception that no
+    // deactivation asked for (a failing wait, say). The endpoint has closed its sockets by then and
+    // reads inactive, as after a failed activation, so the next Broadcast opens it again.
+    TUDPListenerErrorEvent OnListenerError;
+    // That exception, kept until the endpoint is activated again; empty while the listener runs.
+    std::exception_ptr ListenerError() const { return FListenerError; }
     TIdSocketHandle* SendBinding() const { return FSendBinding.load(); }
 
     // Called by the listener (on the main thread unless ThreadedEvent): SendBinding := ABinding, then
@@ -86,7 +95,18 @@ class TIdUDPServer : public TIdUDPBase {
     virtual void FireUDPRead(TMemoryStream& AData, TIdSocketHandle& ABinding);
 
   private:
+    void ListenerEnded(std::exception_ptr error); // main thread
+
+    // The listener's notice of its end runs on the main thread, perhaps after the endpoint stopped
+    // that listener or was destroyed: it reaches the endpoint only through this, which the endpoint
+    // empties when it stops the listener. Main thread only.
+    struct TListenerLink {
+        TIdUDPServer* Server = nullptr;
+    };
+
     TIdSocketHandles FBindings;
+    std::shared_ptr<TListenerLink> FListenerLink;
+    std::exception_ptr FListenerError;
     // Written by the listener itself when ThreadedEvent is set.
     std::atomic<TIdSocketHandle*> FSendBinding{nullptr};
     std::unique_ptr<TIdUDPListenerThread> FListener;

@@ -89,14 +89,6 @@ void RunOnMainThread(const std::function<void()>& call) {
 }
 
 void PostToMainThread(std::function<void()> call) {
-    if (IsMainThread()) {
-        try {
-            call();
-        } catch (...) {
-            // Nobody waits for a posted call's outcome.
-        }
-        return;
-    }
     auto pending = std::make_unique<PendingCall>();
     pending->posted = std::move(call);
     pending->call = &pending->posted;

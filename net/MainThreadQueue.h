@@ -16,6 +16,8 @@ void RunOnMainThread(const std::function<void()>& call);
 // Queues call for the main thread and returns at once; a failure it raises is dropped. The caller keeps
 // whatever call touches alive until call has run, which call itself tells it as its last step: this is
 // how a listener goes on reading while the main thread handles what it has already handed over.
+// Queued even from the main thread itself, behind what is queued already: a call that has done its
+// share can post its own continuation and let the calls and events waiting behind it run first.
 void PostToMainThread(std::function<void()> call);
 
 // Whether a call is queued and has not run yet.

@@ -509,3 +509,17 @@ TEST_F(Operations, EmptyAddressOrPortOutOfRangeEndsThePressWithTheConversionErro
     EXPECT_TRUE(SentByPress().empty());
     ExpectConversionError("'' is not a valid integer value.", "");
 }
+
+TEST_F(Operations, AListenerThatEndsByItselfIsReportedOnceAndTheNextScanOpensTheEndpointAgain) {
+    net.FailListenerWait(10055);
+    Start({DeviceA.Profile()});
+    ASSERT_TRUE(Window().WaitFor([&] { return !Window().Boxes().empty(); }, 1000));
+    EXPECT_EQ(Window().Boxes()[0].kind, BoxKind::ErrorReport);
+    EXPECT_EQ(Window().Boxes()[0].text, "Socket Error # 10055\r\nNo buffer space available.");
+    EXPECT_FALSE(Form().IdUDPServer1->Active()) << "nothing receives on the port any more";
+
+    Form().Button2->click();
+    EXPECT_EQ(Window().ListTexts(*Form().ListBox1), (std::vector<QString>{DeviceA.ip}));
+    EXPECT_TRUE(Window().WaitForRecord());
+    EXPECT_EQ(Window().Boxes().size(), 1u);
+}

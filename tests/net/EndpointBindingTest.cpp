@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Activation, binding, deactivation and sending on the real endpoint. The 60000/60001 cases and every
 // broadcast need the private network that the test binary runs in.
+#include "FakeNetwork.h"
 #include "protocol/DeviceMessages.h"
 #include "net/IdException.h"
 #include "net/IdStack.h"
@@ -63,6 +64,20 @@ TEST(EndpointActivation, InstanceCountFollowsComponents) {
         EXPECT_EQ(TIdComponent::InstanceCount(), before + 2);
     }
     EXPECT_EQ(TIdComponent::InstanceCount(), before);
+}
+
+TEST(EndpointActivation, AListenerThatCannotBeMadeLeavesNoSocketBound) {
+    FakeNetwork net;
+    TIdUDPServer server;
+    // One binding more than a wait takes: the listener cannot be made for them.
+    for (int32_t i = 0; i <= static_cast<int32_t>(IdMaxSelectSockets); ++i) {
+        server.Bindings().Add().Port = WorkstationPort + i;
+    }
+    EXPECT_THROW(server.SetActive(true), EIdStackSetSizeExceeded);
+    EXPECT_FALSE(server.Bindings()[0].SocketAllocated);
+    TIdUDPServer other;
+    other.SetDefaultPort(WorkstationPort);
+    EXPECT_NO_THROW(other.SetActive(true)) << "the port is still held";
 }
 
 TEST(EndpointActivation, AnAddressThatIsNotThisMachinesFailsWithItsWindowsSocketsCode) {

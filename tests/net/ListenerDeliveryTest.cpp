@@ -3,6 +3,7 @@
 // All on 127.0.0.1 with ephemeral ports.
 #include "FakeNetwork.h"
 #include "net/IdException.h"
+#include "net/IdStack.h"
 #include "net/IdThread.h"
 #include "net/IdUDPServer.h"
 #include "net/MainThreadQueue.h"
@@ -257,6 +258,37 @@ TEST_F(ListenerTest, AnyLengthAndContentAtFullRateNeverCrashesOrStallsIt) {
     EXPECT_TRUE(server.Active());
 }
 
+// The listener takes batch after batch while they come back full; a layer whose reads block (Windows)
+// must not wait in one when the last batch emptied the socket, or no stop would reach the listener.
+TEST(SocketLayerBatch, AfterAFullBatchThatEmptiedTheSocketTheNextReturnsAtOnce) {
+    TIdUDPServer layerOwner; // the socket layer exists while a component does
+    TIdStack& stack = TIdStack::Instance();
+    TIdScopedSocket socket(stack.NewSocketHandle());
+    const uint8_t loopback[4] = {127, 0, 0, 1};
+    std::string ip;
+    int32_t port = 0;
+    ASSERT_TRUE(stack.Bind(socket.Get(), loopback, 0) == 0 && stack.GetSockName(socket.Get(), ip, port) == 0);
+    UdpPeer peer;
+    peer.SendTo(static_cast<uint16_t>(port), "only");
+    std::vector<TIdSocketHandleType> readable{socket.Get()};
+    ASSERT_EQ(stack.Select(readable, 5000), 1);
+
+    std::vector<char> buffer(64);
+    std::vector<TIdDatagramSlot> slots(1);
+    slots[0].Buffer = buffer.data();
+    slots[0].Capacity = buffer.size();
+    std::atomic<int> second{-2};
+    std::thread reader([&] {
+        const int first = stack.ReceiveBatch(socket.Get(), slots, 1);
+        second = first == 1 ? stack.ReceiveBatch(socket.Get(), slots, 1) : -1;
+    });
+    if (!WaitUntil([&] { return second.load() != -2; })) {
+        peer.SendTo(static_cast<uint16_t>(port), "frees the read");
+    }
+    reader.join();
+    EXPECT_EQ(second.load(), 0) << "1: it waited in a read for the next datagram; -1: the first batch failed";
+}
+
 // Read-ahead on the fake layer, where the test sees what is still in the socket: a burst much larger
 // than any receive buffer, handed over while the main thread is busy or not pumping at all.
 class ReadAheadTest : public ::testing::Test {
@@ -313,6 +345,19 @@ TEST_F(ReadAheadTest, WhatArrivesWhileTheHandlerRunsIsReadMeanwhile) {
     Burst(0, 1000, 40);
     ExpectAllInOrder(2000);
     EXPECT_TRUE(emptied);
+}
+
+TEST_F(ReadAheadTest, ABurstIsHandedOverInSharesWithOtherCallsBetweenAndAStopEndsItAfterTheQueuedOne) {
+    Burst(0, 3 * IdDeliveriesPerCall, 40);
+    ASSERT_TRUE(net.WaitForListenersAsleep());
+    std::size_t handedOverBeforeIt = 0;
+    PostToMainThread([&] { handedOverBeforeIt = got.size(); }); // a click, say, waiting behind the burst
+    RunPendingCalls();
+    EXPECT_EQ(handedOverBeforeIt, static_cast<std::size_t>(IdDeliveriesPerCall));
+
+    server.SetActive(false);
+    ASSERT_EQ(got.size(), static_cast<std::size_t>(IdDeliveriesPerCall) + 1);
+    EXPECT_EQ(got.back().substr(0, got.back().find('.')), std::to_string(IdDeliveriesPerCall));
 }
 
 struct BoundRow {

@@ -69,7 +69,7 @@ class FakeStack : public TIdStack {
         return Checked(FNet.RecvFrom(s, buffer, size, ip, port, FError));
     }
     int Select(std::vector<TIdSocketHandleType>& readSet, int timeoutMs) override {
-        return FNet.Select(readSet, timeoutMs);
+        return Checked(FNet.Select(readSet, timeoutMs, FError));
     }
     void Shutdown(TIdSocketHandleType, int) override {}
     void Close(TIdSocketHandleType s) override {
@@ -156,6 +156,11 @@ void FakeNetwork::Deliver(const std::string& fromIp, int32_t fromPort, int32_t t
 void FakeNetwork::Occupy(int32_t port) {
     std::lock_guard lock(FLock);
     FOccupied.insert(port);
+}
+
+void FakeNetwork::FailListenerWait(int code) {
+    std::lock_guard lock(FLock);
+    FListenerWaitFailure = code;
 }
 
 TIdSocketHandleType FakeNetwork::Register(const std::shared_ptr<Socket>& socket, TIdSocketHandleType handle) {
@@ -274,7 +279,7 @@ int FakeNetwork::RecvFrom(TIdSocketHandleType s, void* buffer, std::size_t size,
     return static_cast<int>(d.bytes.size());
 }
 
-int FakeNetwork::Select(std::vector<TIdSocketHandleType>& readSet, int timeoutMs) {
+int FakeNetwork::Select(std::vector<TIdSocketHandleType>& readSet, int timeoutMs, int& error) {
     std::unique_lock lock(FLock);
     Listener* listener = nullptr;
     std::vector<std::shared_ptr<Socket>> sockets;
@@ -291,6 +296,12 @@ int FakeNetwork::Select(std::vector<TIdSocketHandleType>& readSet, int timeoutMs
         listener->reading = !sockets.empty();
         if (listener->reading) {
             listener->sockets = std::move(sockets);
+        }
+        // Never asleep after this: the listener has ended, and counts as busy until its sockets close.
+        if (FListenerWaitFailure != 0) {
+            error = std::exchange(FListenerWaitFailure, 0);
+            listener->asleep = false;
+            return -1;
         }
     }
     std::vector<TIdSocketHandleType> ready;
@@ -385,6 +396,9 @@ void FakeNetwork::FireDue() {
 }
 
 bool FakeNetwork::QuiescentLocked() const {
+    if (FListenerWaitFailure != 0) {
+        return false; // a listener is about to meet it
+    }
     for (const auto& [handle, socket] : FHandles) {
         if (!socket->closed && !socket->queue.empty()) {
             return false;

@@ -59,6 +59,9 @@ class FakeNetwork {
     bool WaitForListenersAsleep(std::chrono::milliseconds bound = std::chrono::seconds(10));
     // Holds port the way another program would: binding it fails with "address in use".
     void Occupy(int32_t port);
+    // The next wait of a listener fails with code (a Windows Sockets code), once, as a failing poll or
+    // select would. Until its endpoint closes the sockets, that listener counts as busy.
+    void FailListenerWait(int code);
     // Before any endpoint: a system that lists these adapters and fails every send through one with
     // code (a Windows Sockets code).
     void RefuseAdapterChoice(std::vector<TIdBroadcastAdapter> adapters, int code) {
@@ -80,7 +83,7 @@ class FakeNetwork {
                int32_t port, int& error);
     int RecvFrom(TIdSocketHandleType s, void* buffer, std::size_t size, std::string& ip, int32_t& port,
                  int& error);
-    int Select(std::vector<TIdSocketHandleType>& readSet, int timeoutMs);
+    int Select(std::vector<TIdSocketHandleType>& readSet, int timeoutMs, int& error);
     void Close(TIdSocketHandleType s);
     void AddWakePair(TIdSocketHandleType reader, TIdSocketHandleType writer);
     void Wake(TIdSocketHandleType writer);
@@ -110,6 +113,7 @@ class FakeNetwork {
     std::map<TIdSocketHandleType, Listener> FListeners;
     bool ListenersAsleepLocked() const; // under FLock
     std::set<int32_t> FOccupied;
+    int FListenerWaitFailure = 0;
     std::vector<TIdBroadcastAdapter> FAdapters;
     int FAdapterRefusal = 0;
     std::vector<Pending> FScheduled;

@@ -23,6 +23,8 @@ std::string HexByte(int32_t code) {
     return BytesToHex(std::string(1, static_cast<char>(code & 0xFF)));
 }
 
+const std::string ReceivingStopped = "receiving on UDP port " + std::to_string(WorkstationPort) + " stopped";
+
 } // namespace
 
 // A write's replies are those from the address at which the scan found the device; the commit's may
@@ -136,7 +138,7 @@ bool DeviceSession::SendAndAwait(const std::string& bytes, const std::string& to
 
 bool DeviceSession::Await(uint32_t waitMs, const std::function<bool(const Datagram&)>& take) {
     const auto deadline = FClock.Now() + std::chrono::milliseconds(waitMs);
-    return FClock.WaitUntil(deadline, [&] {
+    const bool taken = FClock.WaitUntil(deadline, [&] {
         while (!FInbox.empty()) {
             const Datagram d = std::move(FInbox.front());
             FInbox.pop_front();
@@ -146,6 +148,18 @@ bool DeviceSession::Await(uint32_t waitMs, const std::function<bool(const Datagr
         }
         return false;
     });
+    // A wait in which nothing could be received must not pass for one in which no device answered:
+    // "no device answered" with status 0 would be a failure reported as success.
+    if (const std::exception_ptr error = (FShared != nullptr ? FShared->FServer : FServer)->ListenerError()) {
+        try {
+            std::rethrow_exception(error);
+        } catch (const std::exception& e) {
+            throw OpsError(OpsError::Kind::Network, ReceivingStopped + ": " + e.what());
+        } catch (...) {
+            throw OpsError(OpsError::Kind::Network, ReceivingStopped);
+        }
+    }
+    return taken;
 }
 
 std::vector<FoundDevice> DeviceSession::Scan(uint32_t waitMs, const std::vector<std::string>& alsoTo) {
