@@ -172,6 +172,9 @@ std::unique_ptr<CLI::App> CommandLine(Request& r, std::vector<CLI::Option*>& val
     app->footer(MainFooter);
     app->set_version_flag("--version", std::string("korvcfg ") + KORVCFG_VERSION);
     app->require_subcommand(1);
+    // A path such as /tmp/site.csv is a file, not an option, on Windows too (the subcommands take
+    // this from the program when they are added).
+    app->allow_windows_style_options(false);
     const auto valued = [&](CLI::Option* option, const char* type) {
         valuedOptions.push_back(
             option->type_name(type)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast));
