@@ -28,8 +28,8 @@ Simulates devices on UDP 0.0.0.0:60000. Each device answers from its own address
 
 SAFETY: answers go to whoever asked, so devsim belongs in a private network namespace only. Start
 it through tests/private-lan (or tests/netns-run); it refuses to start when its namespace has any
-interface besides the private LAN's own (lo, lan0, lan1, and lan2, lan3 of its second segment), or
-when a device address is not an address of the namespace.
+interface besides the private LAN's own (lo and lan0 to lan7: its wires, its second segment's and its
+routed segment's), or when a device address is not an address of the namespace.
 
 Configuration keys, korvcfg's names for the fields: ip=, mask=, gateway=, remote_ip= (dotted
   quads), port=N (decimal), mode=MM (hex), baud=BB (hex BaudCode, e.g. FC = 115200); id=10 hex
